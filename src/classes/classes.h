@@ -1,0 +1,27 @@
+// The parental-subclass stages after the data scan: expansion through the
+// ancestor pairs, tagging, pruning and numbering, and the two class files.
+#pragma once
+
+#include <cstdint>
+
+namespace parclas {
+
+struct Run;
+
+// Adds the ancestor pairs of the stored pairs, pass by pass, at most the
+// maximum passes; prints "after pass" lines and the " In total" line.
+void expand_combinations(Run& run);
+// Fills nothing: adds the eight ancestor pairs of the filled record in row k
+// and marks it expanded.
+void addanc(Run& run, int32_t k);
+
+// Marks, tags, prunes and numbers the stored pairs; prints the four counts.
+void number_classes(Run& run);
+// Adds the references of the record in row k to the status of its ancestor
+// pairs: 1 per parental reference, 2 per grand-parental one.
+void tagcomb(Run& run, int32_t k);
+
+// Writes the class identifier file and the class pedigree file.
+void wrclass(Run& run);
+
+}  // namespace parclas

@@ -1,0 +1,56 @@
+#include "classes/combination_table.h"
+
+#include "run/text_io.h"
+
+namespace parclas {
+
+namespace {
+const Format kTooSmall("(' hash matrix too small')");
+}
+
+int32_t hashfind(TextIO& io, const int32_t (&key)[2], Combination* table, int32_t row_count,
+                 HashMode mode, int32_t& count) {
+  // 32-bit products and sum with wrap-around; a negative sum is negated.
+  uint32_t sum = 0;
+  for (int c = 0; c < kPairKeyLength; ++c) {
+    sum += static_cast<uint32_t>(key[c]) * static_cast<uint32_t>(kHashMultipliers[c + 1]);
+  }
+  int32_t h = static_cast<int32_t>(sum);
+  if (h < 0) h = static_cast<int32_t>(0u - sum);
+  int32_t r = h % row_count;
+  if (r < 0) r += row_count;  // only for the one sum that stays negative
+  ++r;
+  for (int32_t examined = 0; examined < kProbeLimit; ++examined) {
+    Combination& row = table[r];
+    if (row.member1 == 0 && row.member2 == 0) {
+      if (mode == HashMode::Look) return 0;
+      row.member1 = key[0];
+      row.member2 = key[1];
+      ++count;
+      return r;
+    }
+    if (row.member1 == key[0] && row.member2 == key[1]) return r;
+    r = (r - 1 + kProbeStep) % row_count + 1;
+  }
+  io.write_formatted(kConsoleOut, kTooSmall, {});
+  io.write_list(kConsoleOut, {row_count, kCombinationWidth, kPairKeyLength});
+  io.plain_stop();
+}
+
+AddResult addcomb(TextIO& io, int32_t& first, int32_t& second, Combination* table,
+                  int32_t row_count, int32_t& count) {
+  ordpair(first, second);
+  const int32_t before = count;
+  const int32_t key[2] = {first, second};
+  const int32_t row = hashfind(io, key, table, row_count, HashMode::Insert, count);
+  return {row, count != before};
+}
+
+int32_t findcomb(TextIO& io, int32_t& first, int32_t& second, Combination* table,
+                 int32_t row_count, int32_t& count) {
+  ordpair(first, second);
+  const int32_t key[2] = {first, second};
+  return hashfind(io, key, table, row_count, HashMode::Look, count);
+}
+
+}  // namespace parclas

@@ -1,0 +1,67 @@
+// The combination table: an open-addressing hash matrix of sire x dam pairs.
+// The row a pair lands on is its identity for the whole run, and classes are
+// numbered in row order, so the hash and probe rule below is exact.
+#pragma once
+
+#include <cstdint>
+
+#include "run/tables.h"
+
+namespace parclas {
+
+class TextIO;
+
+// The probe step, then the multipliers of key columns 1..10.
+inline constexpr int32_t kHashMultipliers[11] = {17, 433, 53, 761, 197, 1039, 31, 887, 389, 277, 97};
+inline constexpr int32_t kProbeStep = kHashMultipliers[0];
+inline constexpr int32_t kProbeLimit = 2000;
+inline constexpr int32_t kPairKeyLength = 2;
+
+enum class HashMode { Look = 0, Insert = 1 };
+
+// The row whose key columns (member1, member2) equal `key`, inserting the key
+// in `Insert` mode when it is absent (and adding 1 to `count`); 0 when absent
+// in `Look` mode. Stops the run after kProbeLimit rows taken by other pairs.
+int32_t hashfind(TextIO& io, const int32_t (&key)[2], Combination* table, int32_t row_count,
+                 HashMode mode, int32_t& count);
+
+// Puts a pair in ascending order in place.
+inline void ordpair(int32_t& a, int32_t& b) {
+  if (a > b) {
+    const int32_t c = a;
+    a = b;
+    b = c;
+  }
+}
+
+struct AddResult {
+  int32_t row;
+  bool is_new;
+};
+
+// Orders the caller's pair in place, then finds or inserts it.
+AddResult addcomb(TextIO& io, int32_t& first, int32_t& second, Combination* table,
+                  int32_t row_count, int32_t& count);
+// Orders the caller's pair in place, then looks it up; 0 when absent.
+int32_t findcomb(TextIO& io, int32_t& first, int32_t& second, Combination* table,
+                 int32_t row_count, int32_t& count);
+
+// The ancestor pairs of a record, as pairs of its fields, in the order that
+// numbers the ancestor positions 1..8 (1..4 parental, 5..8 grand-parental).
+struct FieldPair {
+  int32_t Combination::*first;
+  int32_t Combination::*second;
+};
+inline constexpr FieldPair kAncestorPairs[8] = {
+    {&Combination::member1, &Combination::m2sire}, {&Combination::member1, &Combination::m2dam},
+    {&Combination::member2, &Combination::m1sire}, {&Combination::member2, &Combination::m1dam},
+    {&Combination::m1sire, &Combination::m2sire},  {&Combination::m1sire, &Combination::m2dam},
+    {&Combination::m1dam, &Combination::m2sire},   {&Combination::m1dam, &Combination::m2dam},
+};
+inline constexpr int kParentalPositions = 4;
+
+inline bool has_grandparents(const Combination& c) {
+  return c.m1sire != 0 || c.m1dam != 0 || c.m2sire != 0 || c.m2dam != 0;
+}
+
+}  // namespace parclas

@@ -1,0 +1,45 @@
+#include "classes/classes.h"
+#include "classes/combination_table.h"
+#include "run/run.h"
+#include "text/fields.h"
+
+namespace parclas {
+
+namespace {
+const Format kIdLine("(I8,1X,A,1X,A)");
+constexpr int kPedigreeItems = 10;
+}  // namespace
+
+void wrclass(Run& run) {
+  RunTables& t = run.t;
+  TextIO& io = run.io;
+  Combination* table = t.combination;
+  char line[kPedigreeItems * kSplicedWidth];
+  int32_t item[kPedigreeItems];
+  for (int32_t k = 1; k <= kCombinationRows; ++k) {
+    const Combination& c = table[k];
+    if (c.status == 0) continue;
+    io.write_formatted(kClassIdUnit, kIdLine,
+                       {c.number, text_of(t.identifier[c.member1]), text_of(t.identifier[c.member2])});
+    if (!has_grandparents(c)) continue;
+    item[0] = c.number;
+    int32_t mask = 0;
+    for (int n = 0; n < 8; ++n) {
+      int32_t a = c.*kAncestorPairs[n].first;
+      int32_t b = c.*kAncestorPairs[n].second;
+      item[n + 1] = 0;
+      if (a == 0 || b == 0) continue;
+      const int32_t row =
+          findcomb(io, a, b, table, kCombinationRows, t.combination_count);
+      if (row != 0) {
+        item[n + 1] = table[row].number;
+        mask |= 1 << n;
+      }
+    }
+    item[9] = mask;
+    const int p = splice_integers(line, item);
+    io.write_line(kClassPedigreeUnit, std::string_view(line, static_cast<size_t>(p)));
+  }
+}
+
+}  // namespace parclas

@@ -1,0 +1,46 @@
+#include "inbreeding/inbreeding.h"
+#include "run/run.h"
+
+namespace parclas {
+
+namespace {
+const Format kHeading("(/' Inbreeding')");
+const Format kYearHeader("('  year    #   average inbreeding')");
+const Format kYearLine("(I4.2,I7,F8.3)");
+}  // namespace
+
+void report_inbreeding(Run& run) {
+  TextIO& io = run.io;
+  const PedigreeRow* ped = run.t.pedigree;
+  const int32_t n = run.t.largest_animal;
+  io.write_formatted(kConsoleOut, kHeading, {});
+
+  float year_sum[kYears + 1] = {};
+  int32_t year_count[kYears + 1] = {};
+  hainb(run, n, std::span<const float>(&year_sum[1], kYears));
+
+  // Single-precision sums in animal order: the printed averages are those of
+  // this accumulation.
+  float total = 0.0f;
+  for (int32_t a = 1; a <= n; ++a) {
+    const float value = static_cast<float>(ped[a].inbreeding);
+    total = total + value;
+    if (ped[a].sire != 0 && ped[a].dam != 0) {
+      const int32_t y = ped[a].year;
+      if (y >= 1 && y <= kYears) {
+        year_sum[y] = year_sum[y] + value;
+        ++year_count[y];
+      }
+    }
+  }
+  const float average = n > 0 ? total / 1000.0f / static_cast<float>(n) : 0.0f;
+  io.write_list(kConsoleOut, {"average inbreeding=", average});
+  io.write_formatted(kConsoleOut, kYearHeader, {});
+  for (int32_t y = 1; y <= kYears; ++y) {
+    if (year_count[y] == 0) continue;
+    year_sum[y] = year_sum[y] / static_cast<float>(year_count[y]) / 1000.0f;
+    io.write_formatted(kConsoleOut, kYearLine, {y, year_count[y], year_sum[y]});
+  }
+}
+
+}  // namespace parclas

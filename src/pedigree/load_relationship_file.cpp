@@ -1,0 +1,79 @@
+#include <cstring>
+
+#include "pedigree/relationship_file.h"
+#include "run/run.h"
+#include "text/fields.h"
+
+namespace parclas {
+
+namespace {
+const Format kRead("(' read',I8,' pedigree records')");
+}
+
+void load_relationship_file(Run& run) {
+  TextIO& io = run.io;
+  RunTables& t = run.t;
+  std::array<char, kLineWidth> line;
+  while (io.read_text(kRelationshipUnit, line) == ReadResult::Ok) {
+    const int count = split_fields(std::string_view(line.data(), line.size()), &t.field_text[0][0],
+                                   kFieldWidth, t.field_value, kFieldCapacity);
+    if (count < 6) {
+      io.write_list(kConsoleOut, {"Relationship file has fewer than 6 components:", count});
+      io.write_list(kConsoleOut, {text_of(t.relationship_file)});
+      io.plain_stop();
+    }
+    if (t.pedigree_records == 0) {
+      io.write_list(kConsoleOut, {"ID in pedigree file assumed in position ", count});
+    }
+    const int32_t animal = t.field_value[1];
+    ++t.pedigree_records;
+    if (animal > relmax) {
+      io.write_list(kConsoleOut, {"increase relmax to at least: ", animal});
+      io.plain_stop();
+    }
+    if (animal < 1) {
+      io.write_list(kConsoleOut, {"animal number below 1 in relationship file: ", animal});
+      io.plain_stop();
+    }
+    if (t.field_value[2] < 0 || t.field_value[3] < 0) {
+      io.write_list(kConsoleOut,
+                    {"negative parent number in relationship file for animal: ", animal});
+      io.plain_stop();
+    }
+    PedigreeRow& row = t.pedigree[animal];
+    row.sire = t.field_value[2];
+    row.dam = t.field_value[3];
+    row.year = t.field_value[5];
+    t.animal_status[animal] = -1;
+    std::memcpy(t.identifier[animal].data(), t.field_text[count], kIdWidth);
+  }
+  io.write_formatted(kConsoleOut, kRead, {t.pedigree_records});
+
+  int32_t absent = 0;
+  t.largest_animal = 0;
+  for (int32_t a = 1; a <= relmax; ++a) {
+    if (t.animal_status[a] != 0) {
+      t.largest_animal = a;
+    } else {
+      ++absent;
+    }
+  }
+  io.write_list(kConsoleOut, {"largest animal no is", t.largest_animal, " and pedigree contained",
+                              t.largest_animal + absent - relmax, " holes"});
+
+  for (int32_t a = 1; a <= relmax; ++a) {
+    PedigreeRow& row = t.pedigree[a];
+    if (row.sire > t.largest_animal) {
+      row.sire = 0;
+      ++t.zeroed_sires;
+    }
+    if (row.dam > t.largest_animal) {
+      row.dam = 0;
+      ++t.zeroed_dams;
+    }
+  }
+  io.write_list(kConsoleOut,
+                {"zeroed", t.zeroed_sires, t.zeroed_dams, " groups for parent 1 and 2"});
+}
+
+}  // namespace parclas

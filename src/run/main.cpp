@@ -1,0 +1,12 @@
+#include <iostream>
+#include <memory>
+
+#include "inbreeding/inbreeding.h"
+#include "run/run.h"
+
+int main() {
+  std::ios::sync_with_stdio(false);
+  auto tables = std::make_unique_for_overwrite<parclas::RunTables>();
+  auto work = std::make_unique_for_overwrite<parclas::InbreedingWork>();
+  return parclas::run_parclas(std::cin, std::cout, std::cerr, *tables, *work);
+}

@@ -1,0 +1,41 @@
+// The run: its units, its context and its entry point.
+#pragma once
+
+#include <iosfwd>
+#include <string_view>
+
+#include "run/tables.h"
+#include "run/text_io.h"
+
+namespace parclas {
+
+struct InbreedingWork;
+
+// Units of the fixed file set.
+inline constexpr int kParameterUnit = 10;     // parameter file, then relationship file
+inline constexpr int kRelationshipUnit = 10;
+inline constexpr int kDataUnit = 11;
+inline constexpr int kClassPedigreeUnit = 12;
+inline constexpr int kNewParameterUnit = 15;
+inline constexpr int kCoefficientUnit = 16;
+inline constexpr int kRecodedDataUnit = 17;
+inline constexpr int kClassIdUnit = 18;
+
+// What every stage works on.
+struct Run {
+  TextIO& io;
+  RunTables& t;
+  InbreedingWork& work;
+};
+
+template <size_t N>
+std::string_view text_of(const std::array<char, N>& field) {
+  return std::string_view(field.data(), N);
+}
+
+// Runs the whole program once with the given console streams, in the
+// current directory. Returns the exit status.
+int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTables& tables,
+                InbreedingWork& work);
+
+}  // namespace parclas

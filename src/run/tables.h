@@ -1,0 +1,87 @@
+// The run-wide tables and counters. Every stage works on them in place; they
+// are sized once for the largest pedigree and never grow.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+namespace parclas {
+
+inline constexpr int relmax = 500000;             // animal numbers 1..relmax
+inline constexpr int kCombinationRows = 500000;   // slots of the combination table
+inline constexpr int kCombinationWidth = 8;       // integers per combination record
+inline constexpr int kFieldCapacity = 50;         // fields of a split line, integers of a record
+inline constexpr int kFieldWidth = 16;            // characters of a split field
+inline constexpr int kIdWidth = 16;               // characters of an animal identifier
+inline constexpr int kNameWidth = 20;             // characters of a file name
+inline constexpr int kLineWidth = 80;             // characters of a relationship-file line
+inline constexpr int kYears = 100;                // years 1..100, one unknown-parent group each
+
+// One animal's row of the pedigree table.
+struct PedigreeRow {
+  int32_t sire;
+  int32_t dam;
+  int32_t year;
+  int32_t inbreeding;  // coefficient times 1000, cut toward zero
+};
+
+// One sire x dam pair (parental subclass) of the combination table.
+struct Combination {
+  int32_t member1;  // lower animal number; -1 once the pair is eliminated
+  int32_t member2;
+  int32_t m1sire;
+  int32_t m1dam;
+  int32_t m2sire;
+  int32_t m2dam;
+  int32_t status;
+  int32_t number;  // arrival number while collecting, class number after numbering
+};
+static_assert(sizeof(Combination) == kCombinationWidth * sizeof(int32_t));
+
+using FileName = std::array<char, kNameWidth>;
+using Identifier = std::array<char, kIdWidth>;
+
+struct RunTables {
+  // Row 0 of every per-animal and per-slot table is unused: numbering starts at 1.
+  PedigreeRow pedigree[relmax + 1];
+  int32_t animal_status[relmax + 1];  // 0 absent, -1 loaded, >0 own-class number
+  Identifier identifier[relmax + 1];
+  Combination combination[kCombinationRows + 1];
+
+  // Field buffers of the line field splitter; the numeric one is also the
+  // record buffer of both data passes (positions 1..kFieldCapacity).
+  int32_t field_value[kFieldCapacity + 1];
+  char field_text[kFieldCapacity + 1][kFieldWidth];
+
+  // Answers and names.
+  FileName parameter_file;
+  FileName relationship_file;
+  FileName data_file;
+  int32_t maximum_passes;
+  int32_t record_length;
+  int32_t animal_column;
+
+  // Counters.
+  int32_t pedigree_records;
+  int32_t largest_animal;
+  int32_t zeroed_sires;
+  int32_t zeroed_dams;
+  int32_t data_records;
+  int32_t combination_count;
+  int32_t data_combinations;
+  int32_t own_class_animals;
+  int32_t classes_with_parents;
+  int32_t classes_without_parents;
+
+  // Everything back to its state at program start.
+  void reset() { std::memset(static_cast<void*>(this), 0, sizeof *this); }
+};
+
+// Sets the first n integers of a table to 0 (nothing for n of 0 or less).
+inline void zero_fill(void* table, int64_t n) {
+  if (n > 0) std::memset(table, 0, static_cast<size_t>(n) * sizeof(int32_t));
+}
+
+}  // namespace parclas

@@ -1,0 +1,109 @@
+// The one text layer of the program: numbered units connected to files, line
+// and list-directed reading, formatted and list-directed writing, and the two
+// ways of ending a run early (plain stop, read-error report).
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "run/format.h"
+
+namespace parclas {
+
+inline constexpr int kConsoleIn = 5;
+inline constexpr int kConsoleOut = 6;
+inline constexpr int kMaxUnit = 99;
+
+// Thrown to end the run; the run's entry point catches it, closes the units
+// and returns `status` as the exit status.
+struct RunEnd {
+  int status;
+};
+
+// Error numbers and texts of the read-error report.
+enum class IoError : int {
+  EndOfFile = 24,
+  OpenFailure = 30,
+  WriteFailure = 38,
+  ReadFailure = 39,
+  Syntax = 59,
+  Conversion = 64,
+};
+
+enum class ReadResult { Ok, EndOfFile };
+
+class TextIO {
+ public:
+  TextIO(std::istream& console_in, std::ostream& console_out, std::ostream& console_err);
+  ~TextIO();
+  TextIO(const TextIO&) = delete;
+  TextIO& operator=(const TextIO&) = delete;
+
+  // Connects `unit` to the file named by `name` (blanks around it ignored).
+  // A missing file is created empty; an existing one is not emptied until the
+  // first line is written to it. Failure ends the run with error 30.
+  void connect(int unit, std::string_view name);
+  void rewind(int unit);
+  void close(int unit);
+
+  // Reads the next line into `field` (blank-padded, longer lines cut).
+  [[nodiscard]] ReadResult read_text(int unit, std::span<char> field);
+  // List-directed reads. The items keep their values where the input has
+  // null values or a slash.
+  [[nodiscard]] ReadResult read_integers(int unit, std::span<int32_t> items);
+  [[nodiscard]] ReadResult read_reals(int unit, std::span<float> items);
+  [[nodiscard]] ReadResult skip_line(int unit);
+  // Fetches the next raw line (no CR before LF); valid until the next read.
+  [[nodiscard]] ReadResult read_line(int unit, std::string_view& line);
+
+  // Writes one line of text as it stands.
+  void write_line(int unit, std::string_view text);
+  // Writes the items by the layout; one or more lines.
+  void write_formatted(int unit, const Format& layout, std::initializer_list<Item> items);
+  // Writes the items list-directed; one line, more if it passes 80 columns.
+  void write_list(int unit, std::initializer_list<Item> items);
+
+  // Ends the run without a message, exit status 0.
+  [[noreturn]] void plain_stop();
+  // Prints the read-error report for `unit` and ends the run.
+  [[noreturn]] void fail(IoError error, int unit);
+  // Read helpers for the callers that do not handle end of file themselves.
+  void require(ReadResult result, int unit) {
+    if (result == ReadResult::EndOfFile) fail(IoError::EndOfFile, unit);
+  }
+
+  // Empties a connected file that received no line in this run.
+  void empty_if_unwritten(int unit);
+  // Flushes and closes every unit. Returns 0, or the error number of the
+  // first failed write or close (after printing its report).
+  int close_all();
+  // As close_all, after a run that already failed: errors are not reported.
+  void close_all_quietly();
+
+ private:
+  struct Unit;
+  Unit& connected(int unit);
+  void flush(Unit& u);
+  void begin_writing(Unit& u);
+  bool fill(Unit& u);
+  ReadResult next_line(Unit& u, std::string_view& line);
+  template <class T>
+  ReadResult read_list(int unit, std::span<T> items);
+  void emit(int unit, std::string_view text);
+  static std::string absolute_path(std::string_view name);
+
+  std::istream& in_;
+  std::ostream& out_;
+  std::ostream& err_;
+  std::vector<Unit*> units_;
+  std::string line_;        // the line being built by a list-directed write
+  std::string formatted_;   // the lines of a formatted write
+  std::vector<size_t> formatted_ends_;
+  std::string console_line_;  // the last console input line
+};
+
+}  // namespace parclas

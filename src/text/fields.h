@@ -1,0 +1,28 @@
+// Splitting a fixed-width line into blank-separated fields, and writing a
+// list of integers back into a line.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace parclas {
+
+// Splits `line` at blanks. Field k (1-based) goes to text[k] (cut to `width`
+// characters or blank-padded) and, when it has at most 10 characters, its
+// numeric value to value[k]; value entries of longer fields keep what they
+// held. Text entries 1..capacity are blanked first. Returns the field count.
+int split_fields(std::string_view line, char* text, int width, int32_t* value, int capacity);
+
+// The numeric value of a field: an optional minus sign, then the leading
+// digits (accumulated with 32-bit wrap-around); 0 when there are none.
+int32_t field_number(std::string_view field);
+
+// Writes the integers as decimal numbers separated by single blanks from the
+// first character of `out`; returns the number of characters written.
+// `out` must hold 12 characters per integer.
+int splice_integers(char* out, std::span<const int32_t> values);
+
+inline constexpr int kSplicedWidth = 12;  // room one integer needs, with its blank
+
+}  // namespace parclas
