@@ -1,0 +1,97 @@
+// Golden end-to-end cases: every folder under cases/ holds the inputs of one
+// run (in/), the console answers (stdin), the expected console (console),
+// read-error report (errors, optional), exit status (status, optional) and
+// every file the run must leave behind that differs from in/ (out/).
+// The runner copies in/ to a scratch folder, runs the program there and
+// compares every byte. On a mismatch it writes the actual output beside the
+// expected one as <name>.actual.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "e2e/run_program.h"
+
+namespace fs = std::filesystem;
+
+namespace parclas {
+namespace {
+
+const fs::path kCases = fs::path(PARCLAS_SOURCE_DIR) / "tests/e2e/cases";
+
+std::vector<std::string> case_names() {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(kCases)) {
+    if (entry.is_directory()) names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class Golden : public ::testing::TestWithParam<std::string> {};
+
+// Compares `actual` with the file `expected`; on a difference writes
+// expected.actual and reports both.
+void expect_same(const fs::path& expected, const std::string& actual, const std::string& what) {
+  const fs::path sidecar = expected.string() + ".actual";
+  const std::string wanted = fs::exists(expected) ? read_file(expected) : std::string();
+  if (wanted == actual) {
+    fs::remove(sidecar);
+    return;
+  }
+  write_file(sidecar, actual);
+  ADD_FAILURE() << what << " differs; expected " << expected << ", actual written to " << sidecar
+                << "\n--- expected\n"
+                << wanted << "\n--- actual\n"
+                << actual;
+}
+
+TEST_P(Golden, MatchesByteForByte) {
+  const fs::path dir = kCases / GetParam();
+  const ScratchDir work("golden-" + GetParam());
+  if (fs::exists(dir / "in")) fs::copy(dir / "in", work.path(), fs::copy_options::recursive);
+  const Outcome outcome = run_program(work.path(), read_file(dir / "stdin"));
+
+  expect_same(dir / "console", outcome.console, "console");
+  expect_same(dir / "errors", outcome.errors, "read-error report");
+  const std::string status = fs::exists(dir / "status") ? read_file(dir / "status") : "0\n";
+  EXPECT_EQ(std::to_string(outcome.status) + "\n", status) << "exit status";
+
+  std::set<std::string> seen;
+  for (const auto& entry : fs::recursive_directory_iterator(work.path())) {
+    if (!entry.is_regular_file()) continue;
+    const std::string name = fs::relative(entry.path(), work.path()).string();
+    seen.insert(name);
+    const std::string actual = read_file(entry.path());
+    if (fs::exists(dir / "out" / name)) {
+      expect_same(dir / "out" / name, actual, name);
+    } else if (fs::exists(dir / "in" / name)) {
+      EXPECT_EQ(actual, read_file(dir / "in" / name)) << name << " was changed";
+    } else {
+      write_file(dir / "out" / (name + ".actual"), actual);
+      ADD_FAILURE() << "unexpected file " << name << " (written to out/" << name << ".actual)";
+    }
+  }
+  if (fs::exists(dir / "out")) {
+    for (const auto& entry : fs::recursive_directory_iterator(dir / "out")) {
+      if (!entry.is_regular_file() || entry.path().extension() == ".actual") continue;
+      const std::string name = fs::relative(entry.path(), dir / "out").string();
+      EXPECT_TRUE(seen.count(name)) << "missing output file " << name;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Golden, ::testing::ValuesIn(case_names()),
+                         [](const auto& info) {
+                           std::string name = info.param;
+                           for (char& c : name) {
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           }
+                           return name;
+                         });
+
+}  // namespace
+}  // namespace parclas

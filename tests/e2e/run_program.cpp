@@ -1,0 +1,81 @@
+#include "e2e/run_program.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace parclas {
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void write_file(const fs::path& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+ScratchDir::ScratchDir(const std::string& label) {
+  std::string pattern = (fs::temp_directory_path() / ("parclas-" + label + "-XXXXXX")).string();
+  for (char& c : pattern) {
+    if (c == ' ') c = '_';
+  }
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = fs::canonical(pattern);
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ec;
+  // Folders made unreadable or unwritable by a test must be removable.
+  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::end(it); ++it) {
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  }
+  fs::remove_all(path_, ec);
+}
+
+Outcome run_program(const fs::path& dir, const std::string& answers) {
+  const fs::path in = dir.parent_path() / (dir.filename().string() + ".stdin");
+  const fs::path out = dir.parent_path() / (dir.filename().string() + ".stdout");
+  const fs::path err = dir.parent_path() / (dir.filename().string() + ".stderr");
+  write_file(in, answers);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(dir.c_str()) != 0) ::_exit(127);
+    const int fin = ::open(in.c_str(), O_RDONLY);
+    const int fout = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int ferr = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fin < 0 || fout < 0 || ferr < 0) ::_exit(127);
+    ::dup2(fin, 0);
+    ::dup2(fout, 1);
+    ::dup2(ferr, 2);
+    ::execl(PARCLAS_PROGRAM, PARCLAS_PROGRAM, static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int wstatus = 0;
+  ::waitpid(pid, &wstatus, 0);
+  Outcome o;
+  o.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  o.console = read_file(out);
+  o.errors = read_file(err);
+  const std::string where = dir.string();
+  for (size_t at; (at = o.errors.find(where)) != std::string::npos;) {
+    o.errors.replace(at, where.size(), "$WORK");
+  }
+  fs::remove(in);
+  fs::remove(out);
+  fs::remove(err);
+  return o;
+}
+
+}  // namespace parclas
