@@ -1,9 +1,12 @@
 #include "e2e/run_program.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -44,36 +47,55 @@ ScratchDir::~ScratchDir() {
   fs::remove_all(path_, ec);
 }
 
-Outcome run_program(const fs::path& dir, const std::string& answers) {
+Outcome run_program(const fs::path& dir, const std::string& answers, const RunOptions& options) {
   const fs::path in = dir.parent_path() / (dir.filename().string() + ".stdin");
-  const fs::path out = dir.parent_path() / (dir.filename().string() + ".stdout");
   const fs::path err = dir.parent_path() / (dir.filename().string() + ".stderr");
   write_file(in, answers);
+  // The console goes through a pipe, so that a file size limit does not cut it.
+  int console[2];
+  if (::pipe(console) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = ::fork();
   if (pid == 0) {
     if (::chdir(dir.c_str()) != 0) ::_exit(127);
     const int fin = ::open(in.c_str(), O_RDONLY);
-    const int fout = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int fout = options.console_path.empty()
+                         ? console[1]
+                         : ::open(options.console_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int ferr = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fin < 0 || fout < 0 || ferr < 0) ::_exit(127);
     ::dup2(fin, 0);
     ::dup2(fout, 1);
     ::dup2(ferr, 2);
+    ::close(console[0]);
+    ::close(console[1]);
+    if (options.file_size_limit >= 0) {
+      // A write past the limit then fails with EFBIG instead of killing the process.
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
+                         static_cast<rlim_t>(options.file_size_limit)};
+      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(127);
+    }
     ::execl(PARCLAS_PROGRAM, PARCLAS_PROGRAM, static_cast<char*>(nullptr));
     ::_exit(127);
   }
+  ::close(console[1]);
+  Outcome o;
+  char buf[65536];
+  for (ssize_t n; (n = ::read(console[0], buf, sizeof buf)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    o.console.append(buf, static_cast<size_t>(n));
+  }
+  ::close(console[0]);
   int wstatus = 0;
   ::waitpid(pid, &wstatus, 0);
-  Outcome o;
   o.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  o.console = read_file(out);
   o.errors = read_file(err);
   const std::string where = dir.string();
   for (size_t at; (at = o.errors.find(where)) != std::string::npos;) {
     o.errors.replace(at, where.size(), "$WORK");
   }
   fs::remove(in);
-  fs::remove(out);
   fs::remove(err);
   return o;
 }

@@ -13,8 +13,15 @@ struct Outcome {
   int status = -1;
 };
 
+// How the program's surroundings differ from an ordinary run.
+struct RunOptions {
+  long file_size_limit = -1;  // bytes any one file may grow to (RLIMIT_FSIZE); -1: none
+  std::string console_path;   // where standard output goes instead of a scratch file
+};
+
 // Runs the program in `dir` with `answers` on its standard input.
-Outcome run_program(const std::filesystem::path& dir, const std::string& answers);
+Outcome run_program(const std::filesystem::path& dir, const std::string& answers,
+                    const RunOptions& options = {});
 
 std::string read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const std::string& content);

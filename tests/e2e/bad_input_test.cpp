@@ -1,0 +1,573 @@
+// Bad input, one row per way a run can go wrong: the built program runs in a
+// scratch folder on the row's files and answers, and the row states the end
+// of the console, the read-error report, the exit status and every file the
+// run must leave behind. Files of the row that the run must not change are
+// compared byte for byte; a file that is neither expected nor an unchanged
+// input fails the row.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "e2e/run_program.h"
+
+namespace fs = std::filesystem;
+
+namespace parclas {
+namespace {
+
+using Files = std::map<std::string, std::string>;
+
+// Lines as the program writes them to files.
+std::string crlf(std::initializer_list<std::string> lines) {
+  std::string s;
+  for (const std::string& line : lines) s += line + "\r\n";
+  return s;
+}
+
+// The worked example: nine animals, three records, every output known.
+const std::string kPar = "data.txt\nped.txt\nworked example\n1 2\n2 9 -1\n";
+const std::string kPed =
+    "1 0 0 3 1 A1\n2 0 0 3 1 A2\n3 0 0 3 1 A3\n4 0 0 3 1 A4\n5 1 2 1 2 A5\n"
+    "6 3 4 1 2 A6\n7 5 6 1 3 A7\n8 5 6 1 3 A8\n9 1 6 1 3 A9\n";
+const std::string kData = "1 7\n1 8\n1 9\n";
+const std::string kAnswers = "par.txt\n5\n";
+
+const std::string kCoefficients = crlf(
+    {"1 0 0 1000 A1              ", "2 0 0 1000 A2              ", "3 0 0 1000 A3              ",
+     "4 0 0 1000 A4              ", "5 1 2 2000 A5              ", "6 3 4 2000 A6              ",
+     "7 5 6 2000 A7              ", "8 5 6 2000 A8              ", "9 1 6 2000 A9              "});
+const std::string kClassPedigree =
+    crlf({"1 6 7 0 0 0 0 0 0 3", "2 8 9 0 0 0 0 0 0 3", "3 6 8 0 0 0 0 0 0 3",
+          "4 7 9 0 0 0 0 0 0 3", "5 3 4 1 2 6 7 8 9 255"});
+const std::string kClassIds = crlf(
+    {"       6 A1               A3              ", "       7 A1               A4              ",
+     "       1 A1               A6              ", "       8 A2               A3              ",
+     "       9 A2               A4              ", "       2 A2               A6              ",
+     "       3 A3               A5              ", "       4 A4               A5              ",
+     "       5 A5               A6              "});
+const std::string kRecoded = crlf({"1 7 0 5", "1 8 0 5", "1 9 0 1"});
+const std::string kNewPar = crlf(
+    {"domrecdata.txt                                ", "dped.txt                                 ",
+     "worked example                          ", "  3  2 0.7 1", "       2       9      -1",
+     "       3      -1       0", "       4       9      10", "       9       5"});
+
+// The outputs of the worked example after a complete run.
+Files complete_outputs() {
+  return {{"dped.txt", kCoefficients},
+          {"domdped.txt", kClassPedigree},
+          {"domidped.txt", kClassIds},
+          {"domrecdata.txt", kRecoded},
+          {"dompar.txt", kNewPar}};
+}
+
+// The five outputs, created empty by the opening of the file set.
+Files empty_outputs() {
+  return {{"dped.txt", ""},
+          {"domdped.txt", ""},
+          {"domidped.txt", ""},
+          {"domrecdata.txt", ""},
+          {"dompar.txt", ""}};
+}
+
+// Output files left over from an earlier run.
+Files sentinels() {
+  Files f;
+  for (const char* name :
+       {"dped.txt", "domdped.txt", "domidped.txt", "domrecdata.txt", "dompar.txt"}) {
+    f[name] = std::string("left from an earlier run: ") + name + "\r\n";
+  }
+  return f;
+}
+
+Files worked(Files changes = {}) {
+  Files f{{"par.txt", kPar}, {"ped.txt", kPed}, {"data.txt", kData}};
+  for (auto& [name, content] : changes) f[name] = content;
+  return f;
+}
+
+Files merged(Files a, const Files& b) {
+  for (const auto& [name, content] : b) a[name] = content;
+  return a;
+}
+
+// The worked example's pedigree with line `n` (1-based) replaced.
+std::string pedigree_with_line(int n, const std::string& line) {
+  std::string out;
+  size_t at = 0;
+  for (int k = 1; at < kPed.size(); ++k) {
+    const size_t lf = kPed.find('\n', at);
+    out += k == n ? line + "\n" : kPed.substr(at, lf + 1 - at);
+    at = lf + 1;
+  }
+  return out;
+}
+
+// The console of the worked example from its start up to the "files: " line.
+const std::string kHead = "  PARCLAS Feb 08, 1999\n Oru parameter file?\n max recursions?\n";
+const std::string kFilesLine =
+    " files: par.txt             ped.txt             data.txt            \n";
+const std::string kWorkedEnd =
+    " created            5 dominance pedigrees\n           4 classes have no parent classes\n";
+const std::string kLoadLines =
+    " ID in pedigree file assumed in position            6\n"
+    " read       9 pedigree records\n"
+    " largest animal no is           9 and pedigree contained           0 holes\n"
+    " zeroed           0           0 groups for parent 1 and 2\n";
+
+struct Case {
+  std::string name;
+  Files files;                   // the folder before the run
+  std::string input = kAnswers;  // the console answers
+  std::string console_tail;      // the console ends with exactly these lines
+  std::string errors;            // the read-error report, the folder shown as $WORK
+  int status = 0;
+  Files after;  // files that the run creates or changes, with their bytes
+  std::function<void(const fs::path&)> setup;  // extra set-up of the folder
+  bool needs_permissions = false;              // meaningless when run as root
+  RunOptions options;
+
+  Case(std::string n, Files f) : name(std::move(n)), files(std::move(f)) {}
+  Case& answers(std::string a) {
+    input = std::move(a);
+    return *this;
+  }
+  Case& tail(std::string t) {
+    console_tail = std::move(t);
+    return *this;
+  }
+  // The read-error report NUMBER: TEXT on UNIT for FILE, and exit status NUMBER.
+  Case& fails(int number, const char* text, int unit, const std::string& file) {
+    errors = "severe (" + std::to_string(number) + "): " + text + ", unit " + std::to_string(unit) +
+             ", file " + file + "\n";
+    status = number;
+    return *this;
+  }
+  Case& leaves(Files f) {
+    after = std::move(f);
+    return *this;
+  }
+  Case& prepare(std::function<void(const fs::path&)> f) {
+    setup = std::move(f);
+    return *this;
+  }
+  Case& limit_file_size(long bytes) {
+    options.file_size_limit = bytes;
+    return *this;
+  }
+  Case& console_to(std::string path) {
+    options.console_path = std::move(path);
+    return *this;
+  }
+  Case& permissions() {
+    needs_permissions = true;
+    return *this;
+  }
+};
+
+void PrintTo(const Case& row, std::ostream* os) { *os << row.name; }
+
+std::vector<Case> cases() {
+  std::vector<Case> c;
+
+  // The console answers.
+  c.push_back(Case("no_answers", worked())
+                  .answers("")
+                  .tail(" Oru parameter file?\n")
+                  .fails(24, "end-of-file during read", 5, "stdin"));
+  c.push_back(Case("no_second_answer", worked())
+                  .answers("par.txt\n")
+                  .tail(" max recursions?\n")
+                  .fails(24, "end-of-file during read", 5, "stdin"));
+  c.push_back(Case("passes_not_a_number", worked())
+                  .answers("par.txt\nfive\n")
+                  .tail(" max recursions?\n")
+                  .fails(59, "list-directed I/O syntax error", 5, "stdin"));
+  c.push_back(Case("passes_real", worked())
+                  .answers("par.txt\n2.5\n")
+                  .tail(" max recursions?\n")
+                  .fails(59, "list-directed I/O syntax error", 5, "stdin"));
+  c.push_back(Case("passes_too_large", worked())
+                  .answers("par.txt\n3000000000\n")
+                  .tail(" max recursions?\n")
+                  .fails(64, "input conversion error", 5, "stdin"));
+  c.push_back(Case("blank_parameter_file_name", worked())
+                  .answers("   \n5\n")
+                  .tail(" max recursions?\n")
+                  .fails(30, "open failure", 10, "$WORK/"));
+
+  // The parameter file.
+  const std::string incomplete = " file par.txt              incomplete\n";
+  c.push_back(Case("parameter_file_missing", worked())
+                  .answers("nopar.txt\n5\n")
+                  .tail(" max recursions?\n file nopar.txt            incomplete\n")
+                  .leaves({{"nopar.txt", ""}}));
+  c.push_back(Case("parameter_file_empty", worked({{"par.txt", ""}})).tail(incomplete));
+  c.push_back(
+      Case("parameter_file_blank", worked({{"par.txt", "  \n \n\n   \n \n"}})).tail(incomplete));
+  c.push_back(
+      Case("parameter_file_ends_after_title", worked({{"par.txt", "data.txt\nped.txt\ntitle\n"}}))
+          .tail(incomplete));
+  c.push_back(Case("parameter_file_effect_missing",
+                   worked({{"par.txt", "data.txt\nped.txt\nt\n2 2\n1 3 0\n"}}))
+                  .tail(incomplete));
+  const std::string not_animal = " last effect inpar.txt              is not animal\n";
+  c.push_back(Case("no_effects", worked({{"par.txt", "data.txt\nped.txt\nt\n0 2\n2 9 -1\n"}}))
+                  .tail(not_animal));
+  c.push_back(
+      Case("last_effect_kind_zero", worked({{"par.txt", "data.txt\nped.txt\nt\n1 2\n2 9 0\n"}}))
+          .tail(not_animal));
+  c.push_back(Case("animal_effect_not_last",
+                   worked({{"par.txt", "data.txt\nped.txt\nt\n2 2\n2 9 -1\n1 3 0\n"}}))
+                  .tail(not_animal));
+  std::string many = "data.txt\nped.txt\nt\n21 2\n";
+  for (int k = 0; k < 20; ++k) many += "1 3 0\n";
+  many += "2 9 -1\n";
+  c.push_back(
+      Case("too_many_effects", worked({{"par.txt", many}}))
+          .tail(
+              " max recursions?\n at most 20 effects allowed, parameter file has:           21\n"));
+  c.push_back(
+      Case("animal_column_zero", worked({{"par.txt", "data.txt\nped.txt\nt\n1 2\n0.9 9 -1\n"}}))
+          .tail(" max recursions?\n animal column must be at least 1:            0\n"));
+  c.push_back(
+      Case("animal_column_negative", worked({{"par.txt", "data.txt\nped.txt\nt\n1 2\n-3 9 -1\n"}}))
+          .tail(" max recursions?\n animal column must be at least 1:           -3\n"));
+  c.push_back(
+      Case("record_length_49", worked({{"par.txt", "data.txt\nped.txt\nt\n1 49\n2 9 -1\n"}}))
+          .tail(" max recursions?\n record length must be at most 48:           49\n"));
+  c.push_back(
+      Case("animal_column_49", worked({{"par.txt", "data.txt\nped.txt\nt\n1 2\n49 9 -1\n"}}))
+          .tail(" max recursions?\n record length must be at most 48:           49\n"));
+  const std::string par_path = "$WORK/par.txt";
+  c.push_back(Case("parameter_count_not_a_number",
+                   worked({{"par.txt", "data.txt\nped.txt\nt\nx 2\n2 9 -1\n"}}))
+                  .tail(" max recursions?\n")
+                  .fails(59, "list-directed I/O syntax error", 10, par_path));
+  c.push_back(
+      Case("parameter_count_real", worked({{"par.txt", "data.txt\nped.txt\nt\n1.0 2\n2 9 -1\n"}}))
+          .tail(" max recursions?\n")
+          .fails(59, "list-directed I/O syntax error", 10, par_path));
+  c.push_back(Case("record_length_too_large",
+                   worked({{"par.txt", "data.txt\nped.txt\nt\n1 99999999999\n2 9 -1\n"}}))
+                  .tail(" max recursions?\n")
+                  .fails(64, "input conversion error", 10, par_path));
+  c.push_back(
+      Case("effect_not_a_number", worked({{"par.txt", "data.txt\nped.txt\nt\n1 2\n2 9 minus\n"}}))
+          .tail(" max recursions?\n")
+          .fails(59, "list-directed I/O syntax error", 10, par_path));
+  c.push_back(Case("effect_overflows_single_precision",
+                   worked({{"par.txt", "data.txt\nped.txt\nt\n1 2\n2 1e39 -1\n"}}))
+                  .tail(" max recursions?\n")
+                  .fails(64, "input conversion error", 10, par_path));
+  c.push_back(Case("parameter_file_is_a_folder", {{"ped.txt", kPed}, {"data.txt", kData}})
+                  .tail(" max recursions?\n")
+                  .fails(30, "open failure", 10, par_path)
+                  .prepare([](const fs::path& dir) { fs::create_directory(dir / "par.txt"); }));
+
+  // Output names that would overwrite another file of the run: nothing is
+  // opened, created or written.
+  const std::string clash = " output file clashes with another file of the run: ";
+  c.push_back(Case("data_file_named_like_an_output",
+                   merged(worked({{"par.txt", "domdped.txt\nped.txt\nt\n1 2\n2 9 -1\n"},
+                                  {"domdped.txt", kData}}),
+                          {{"dompar.txt", "old\r\n"}}))
+                  .tail(" files: par.txt             ped.txt             domdped.txt         \n" +
+                        clash + "domdped.txt\n"));
+  c.push_back(Case("two_outputs_with_one_name",
+                   {{"dped.txt", kPar}, {"ped.txt", kPed}, {"data.txt", kData}})
+                  .answers("dped.txt\n5\n")
+                  .tail(clash + "domdped.txt\n"));
+  c.push_back(Case("output_is_input_by_path",
+                   worked({{"par.txt", "./dped.txt\nped.txt\nt\n1 2\n2 9 -1\n"}}))
+                  .tail(clash + "dped.txt\n"));
+  Files linked = merged(worked(), sentinels());
+  linked.erase("domrecdata.txt");
+  c.push_back(Case("output_is_input_by_link", linked)
+                  .tail(clash + "domrecdata.txt\n")
+                  .leaves({{"domrecdata.txt", kPed}})
+                  .prepare([](const fs::path& dir) {
+                    fs::remove(dir / "domrecdata.txt");
+                    fs::create_hard_link(dir / "ped.txt", dir / "domrecdata.txt");
+                  }));
+
+  // The relationship file.
+  const std::string ped_path = "$WORK/ped.txt";
+  const std::string fewer = " Relationship file has fewer than 6 components:";
+  const std::string ped_name_line = " ped.txt             \n";
+  c.push_back(Case("pedigree_line_of_five_fields",
+                   merged(worked({{"ped.txt", pedigree_with_line(5, "5 1 2 1 A5")}}), sentinels()))
+                  .tail(fewer + "           5\n" + ped_name_line));
+  c.push_back(Case("pedigree_blank_line_at_end", worked({{"ped.txt", kPed + "   \n"}}))
+                  .tail(fewer + "           0\n" + ped_name_line)
+                  .leaves(empty_outputs()));
+  c.push_back(Case("pedigree_empty_line", worked({{"ped.txt", pedigree_with_line(3, "")}}))
+                  .tail(fewer + "           0\n" + ped_name_line)
+                  .leaves(empty_outputs()));
+  c.push_back(Case("pedigree_tab_separated", worked({{"ped.txt", "1\t0\t0\t3\t1\tA1\n"}}))
+                  .tail(kFilesLine + fewer + "           1\n" + ped_name_line)
+                  .leaves(empty_outputs()));
+  c.push_back(
+      Case("animal_above_relmax",
+           merged(worked({{"ped.txt", pedigree_with_line(9, "500001 1 6 1 3 A9")}}), sentinels()))
+          .tail(" increase relmax to at least:       500001\n"));
+  c.push_back(Case("animal_zero", worked({{"ped.txt", pedigree_with_line(4, "0 0 0 3 1 A4")}}))
+                  .tail(" animal number below 1 in relationship file:            0\n")
+                  .leaves(empty_outputs()));
+  c.push_back(Case("animal_negative", worked({{"ped.txt", pedigree_with_line(1, "-5 0 0 3 1 A1")}}))
+                  .tail(" ID in pedigree file assumed in position            6\n"
+                        " animal number below 1 in relationship file:           -5\n")
+                  .leaves(empty_outputs()));
+  c.push_back(Case("negative_sire", worked({{"ped.txt", pedigree_with_line(5, "5 -1 2 1 2 A5")}}))
+                  .tail(" negative parent number in relationship file for animal:            5\n")
+                  .leaves(empty_outputs()));
+  c.push_back(Case("negative_dam", worked({{"ped.txt", pedigree_with_line(6, "6 3 -4 1 2 A6")}}))
+                  .tail(" negative parent number in relationship file for animal:            6\n")
+                  .leaves(empty_outputs()));
+  // The second reading of the relationship file takes fields 1 to 4 as
+  // list-directed integers; the lines before the bad one are in the
+  // coefficient file, the class files were not reached.
+  const Files eight_coefficients = merged(
+      empty_outputs(), {{"dped.txt", kCoefficients.substr(0, kCoefficients.size() / 9 * 8)}});
+  c.push_back(Case("pedigree_code_not_a_number",
+                   worked({{"ped.txt", pedigree_with_line(9, "9 1 6 x 3 A9")}}))
+                  .tail("           4 classes have no parent classes\n")
+                  .fails(59, "list-directed I/O syntax error", 10, ped_path)
+                  .leaves(eight_coefficients));
+  c.push_back(Case("pedigree_animal_with_letters",
+                   merged(worked({{"ped.txt", pedigree_with_line(9, "9a 1 6 1 3 A9")}}),
+                          {{"domidped.txt", "old ids\r\n"}, {"dompar.txt", "old parameters\r\n"}}))
+                  .tail("           4 classes have no parent classes\n")
+                  .fails(59, "list-directed I/O syntax error", 10, ped_path)
+                  .leaves({{"dped.txt", eight_coefficients.at("dped.txt")},
+                           {"domdped.txt", ""},
+                           {"domrecdata.txt", ""}}));
+  c.push_back(Case("pedigree_code_too_large",
+                   worked({{"ped.txt", pedigree_with_line(9, "9 1 6 99999999999 3 A9")}}))
+                  .tail("           4 classes have no parent classes\n")
+                  .fails(64, "input conversion error", 10, ped_path)
+                  .leaves(eight_coefficients));
+  c.push_back(
+      Case("coefficient_divides_by_zero",
+           worked({{"ped.txt", pedigree_with_line(2, "2 0 0 -1 1 A2")}}))
+          .tail(" cannot compute coefficient for animal            2 with code           -1\n")
+          .leaves(merged(empty_outputs(),
+                         {{"dped.txt", kCoefficients.substr(0, kCoefficients.size() / 9)}})));
+  c.push_back(Case("relationship_file_is_a_folder", {{"par.txt", kPar}, {"data.txt", kData}})
+                  .tail(kFilesLine)
+                  .fails(30, "open failure", 10, ped_path)
+                  .prepare([](const fs::path& dir) { fs::create_directory(dir / "ped.txt"); }));
+
+  // The data file.
+  const std::string data_path = "$WORK/data.txt";
+  const std::string par3 =
+      "data.txt\nped.txt\nt\n1 3\n2 9 -1\n";  // records of 3, animal in column 2
+  c.push_back(Case("data_animal_not_a_number",
+                   merged(worked({{"data.txt", "1 7\n1 x\n1 9\n"}}), sentinels()))
+                  .tail(kLoadLines)
+                  .fails(59, "list-directed I/O syntax error", 11, data_path));
+  c.push_back(Case("data_animal_too_large", worked({{"data.txt", "1 7\n1 4294967296\n"}}))
+                  .tail(kLoadLines)
+                  .fails(64, "input conversion error", 11, data_path)
+                  .leaves(empty_outputs()));
+  // A value after the animal column is read only by the second pass, which
+  // stops after the records before it; the new parameter file was not reached.
+  c.push_back(Case("data_value_not_a_number_in_second_pass",
+                   merged(worked({{"par.txt", par3}, {"data.txt", "1 7 10\n1 8 2.5\n1 9 30\n"}}),
+                          sentinels()))
+                  .tail("           4 classes have no parent classes\n")
+                  .fails(59, "list-directed I/O syntax error", 11, data_path)
+                  .leaves({{"dped.txt", kCoefficients},
+                           {"domdped.txt", kClassPedigree},
+                           {"domidped.txt", kClassIds},
+                           {"domrecdata.txt", crlf({"1 7 10 0 5"})}}));
+  c.push_back(
+      Case("data_ends_early_in_second_pass",
+           merged(worked({{"par.txt", par3}, {"data.txt", "1 7 10\n1 8 20\n1 9"}}), sentinels()))
+          .tail("           4 classes have no parent classes\n")
+          .fails(24, "end-of-file during read", 11, data_path)
+          .leaves({{"dped.txt", kCoefficients},
+                   {"domdped.txt", kClassPedigree},
+                   {"domidped.txt", kClassIds},
+                   {"domrecdata.txt", crlf({"1 7 10 0 5", "1 8 20 0 5"})}}));
+  for (const char* animal : {"0", "500001", "-3", "10"}) {
+    const std::string number(animal);
+    std::string shown(12 - number.size(), ' ');
+    shown += number;
+    c.push_back(Case("data_animal_" + std::string(number[0] == '-' ? "negative" : animal),
+                     merged(worked({{"data.txt", "1 7\n1 " + number + "\n1 9\n"}}), sentinels()))
+                    .tail(" this should not happen:245\n")
+                    .leaves({{"dped.txt", kCoefficients},
+                             {"domdped.txt", kClassPedigree},
+                             {"domidped.txt", kClassIds},
+                             {"domrecdata.txt", crlf({"1 7 0 5"})}}));
+  }
+  c.push_back(Case("data_file_is_a_folder", {{"par.txt", kPar}, {"ped.txt", kPed}})
+                  .tail(kFilesLine)
+                  .fails(30, "open failure", 11, data_path)
+                  .prepare([](const fs::path& dir) { fs::create_directory(dir / "data.txt"); }));
+
+  // Output files that cannot be made.
+  c.push_back(
+      Case("output_name_is_a_folder", merged(worked(), {{"dompar.txt", "old parameters\r\n"}}))
+          .tail(kFilesLine)
+          .fails(30, "open failure", 17, "$WORK/domrecdata.txt")
+          .leaves({{"domdped.txt", ""}, {"dped.txt", ""}})
+          .prepare([](const fs::path& dir) { fs::create_directory(dir / "domrecdata.txt"); }));
+  const std::string sub_par = "sub/data.txt\nped.txt\nt\n1 2\n2 9 -1\n";
+  c.push_back(Case("output_folder_missing",
+                   {{"par.txt", sub_par}, {"ped.txt", kPed}, {"sub/data.txt", kData}})
+                  .tail(" files: par.txt             ped.txt             sub/data.txt        \n")
+                  .fails(30, "open failure", 17, "$WORK/domrecsub/data.txt")
+                  .leaves({{"domdped.txt", ""}, {"dped.txt", ""}, {"dompar.txt", ""}}));
+  c.push_back(Case("output_folder_not_writable",
+                   {{"par.txt", sub_par}, {"ped.txt", kPed}, {"sub/data.txt", kData}})
+                  .tail(" files: par.txt             ped.txt             sub/data.txt        \n")
+                  .fails(30, "open failure", 17, "$WORK/domrecsub/data.txt")
+                  .leaves({{"domdped.txt", ""}, {"dped.txt", ""}, {"dompar.txt", ""}})
+                  .prepare([](const fs::path& dir) {
+                    // No file can be made in /proc, not even by root.
+                    fs::create_directory_symlink("/proc", dir / "domrecsub");
+                  }));
+  c.push_back(
+      Case("output_on_a_full_device", merged(worked(), {{"dompar.txt", "old parameters\r\n"}}))
+          .tail("           4 classes have no parent classes\n")
+          .fails(38, "error during write", 17, "$WORK/domrecdata.txt")
+          .leaves({{"dped.txt", kCoefficients},
+                   {"domdped.txt", kClassPedigree},
+                   {"domidped.txt", kClassIds}})
+          .prepare([](const fs::path& dir) {
+            fs::create_symlink("/dev/full", dir / "domrecdata.txt");
+          }));
+
+  // Permissions; root reads and writes regardless of them.
+  c.push_back(Case("relationship_file_unreadable", worked())
+                  .tail(kFilesLine)
+                  .fails(30, "open failure", 10, ped_path)
+                  .prepare([](const fs::path& dir) { ::chmod((dir / "ped.txt").c_str(), 0); })
+                  .permissions());
+  c.push_back(Case("output_file_read_only", merged(worked(), sentinels()))
+                  .tail("           4 classes have no parent classes\n")
+                  .fails(38, "error during write", 16, "$WORK/dped.txt")
+                  .prepare([](const fs::path& dir) { ::chmod((dir / "dped.txt").c_str(), 0444); })
+                  .permissions());
+  c.push_back(Case("folder_not_writable", worked())
+                  .tail(kFilesLine)
+                  .fails(30, "open failure", 12, "$WORK/domdped.txt")
+                  .prepare([](const fs::path& dir) { ::chmod(dir.c_str(), 0555); })
+                  .permissions());
+
+  // Capacity and pedigree stops (the large inputs are built by their own tests below).
+  c.push_back(
+      Case("pedigree_loop", merged(worked({{"ped.txt", "1 2 0 1 1 A\n2 3 0 1 1 B\n3 1 0 1 1 C\n"},
+                                           {"data.txt", "1 3\n"}}),
+                                   sentinels()))
+          .tail("\n Inbreeding\n pedigree loop: animal is its own ancestor:            3\n"));
+  c.push_back(
+      Case("animal_is_its_own_dam",
+           worked({{"ped.txt", "1 0 0 3 1 A\n2 1 2 1 2 B\n3 1 2 1 3 C\n"}, {"data.txt", "1 3\n"}}))
+          .tail("\n Inbreeding\n pedigree loop: animal is its own ancestor:            2\n")
+          .leaves(empty_outputs()));
+
+  // A family of 501: animal k has sire k - 1, so animal 501 has 500 ancestors.
+  std::string chain;
+  for (int k = 1; k <= 501; ++k) {
+    chain += std::to_string(k) + " " + std::to_string(k - 1) + " 0 1 " + std::to_string(k) + " C" +
+             std::to_string(k) + "\n";
+  }
+  c.push_back(Case("family_of_501", merged(worked({{"ped.txt", chain}}), sentinels()))
+                  .tail("\n Inbreeding\n increase fammax in HAINB\n"));
+
+  // A full combination table: 2000 sire x dam pairs whose first rows follow
+  // one probe sequence (433 * -4 + 53 * 33 = 17, the probe step), then one
+  // more pair with the hash of the first, which finds all 2000 rows taken.
+  std::string parents;
+  std::string records;
+  auto offspring = [&](int number, int sire, int dam) {
+    parents += std::to_string(number) + " " + std::to_string(sire) + " " + std::to_string(dam) +
+               " 1 1 O" + std::to_string(number) + "\n";
+    records += "1 " + std::to_string(number) + "\n";
+  };
+  for (int i = 0; i < 2000; ++i) offspring(80001 + i, 8100 - 4 * i, 10000 + 33 * i);
+  offspring(82001, 8100 - 53, 10000 + 433);  // 433 * -53 + 53 * 433 = 0
+  c.push_back(
+      Case("combination_table_full",
+           merged(worked({{"ped.txt", parents}, {"data.txt", records}}), sentinels()))
+          .tail(" zeroed           0           0 groups for parent 1 and 2\n"
+                " hash matrix too small\n      500000           8           2\n"));
+
+  // Writes that fail: every file but the failed one holds its lines, and the
+  // run does not end as if all went well.
+  c.push_back(Case("file_size_limit_reached", worked())
+                  .limit_file_size(300)
+                  .tail(kWorkedEnd)
+                  .fails(38, "error during write", 18, "$WORK/domidped.txt")
+                  .leaves(merged(complete_outputs(), {{"domidped.txt", kClassIds.substr(0, 300)}})));
+  c.push_back(Case("console_on_a_full_device", worked())
+                  .console_to("/dev/full")
+                  .tail("")
+                  .fails(38, "error during write", 6, "stdout")
+                  .leaves(complete_outputs()));
+  return c;
+}
+
+class BadInput : public ::testing::TestWithParam<Case> {};
+
+// Compares the folder after the run with what the row expects.
+void expect_folder(const fs::path& dir, const Case& row) {
+  std::set<std::string> seen;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    if (entry.is_symlink() || !entry.is_regular_file()) continue;
+    const std::string name = fs::relative(entry.path(), dir).string();
+    seen.insert(name);
+    const std::string actual = read_file(entry.path());
+    if (row.after.count(name)) {
+      EXPECT_EQ(actual, row.after.at(name)) << name;
+    } else if (row.files.count(name)) {
+      EXPECT_EQ(actual, row.files.at(name)) << name << " was changed";
+    } else {
+      ADD_FAILURE() << "unexpected file " << name << ":\n" << actual;
+    }
+  }
+  for (const auto& [name, content] : row.after) {
+    EXPECT_TRUE(seen.count(name)) << "missing file " << name;
+  }
+}
+
+TEST_P(BadInput, StopsAsDefined) {
+  const Case& row = GetParam();
+  if (row.needs_permissions && ::geteuid() == 0) {
+    GTEST_SKIP() << "running as root: file permissions do not stop root";
+  }
+  const ScratchDir work("bad-" + row.name);
+  for (const auto& [name, content] : row.files) {
+    fs::create_directories((work.path() / name).parent_path());
+    write_file(work.path() / name, content);
+  }
+  if (row.setup) row.setup(work.path());
+  const Outcome outcome = run_program(work.path(), row.input, row.options);
+  if (row.needs_permissions) ::chmod(work.path().c_str(), 0700);
+
+  const std::string& console = outcome.console;
+  const std::string& tail = row.console_tail;
+  EXPECT_TRUE(console.size() >= tail.size() &&
+              console.compare(console.size() - tail.size(), tail.size(), tail) == 0)
+      << "console does not end with\n"
+      << tail << "--- console\n"
+      << console;
+  EXPECT_EQ(outcome.errors, row.errors);
+  EXPECT_EQ(outcome.status, row.status);
+  expect_folder(work.path(), row);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, BadInput, ::testing::ValuesIn(cases()),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace parclas
