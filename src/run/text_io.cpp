@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <istream>
 #include <limits>
@@ -127,9 +128,13 @@ IoError parse_value(std::string_view tok, float& out) {
   float value = 0.0f;
   auto [end, ec] = std::from_chars(text, text + n, value);
   if (ec == std::errc::result_out_of_range) {
-    // Too large is an error; too small goes to zero (or a subnormal).
-    double d = 0.0;
-    std::from_chars(text, text + n, d);
+    // Too large is an error; too small goes to zero (or a subnormal). strtod
+    // tells the two apart also beyond the double range (it gives HUGE_VAL
+    // there), where from_chars would leave its result untouched. The text
+    // holds only digits, a point, an exponent and a sign, and `need` left
+    // room for the terminating NUL.
+    text[n] = '\0';
+    const double d = std::strtod(text, nullptr);
     if (std::fabs(d) >= 1.0 || std::isinf(d)) return IoError::Conversion;
     value = static_cast<float>(d);
   } else if (ec != std::errc() || end != text + n) {

@@ -97,17 +97,19 @@ Files merged(Files a, const Files& b) {
   return a;
 }
 
-// The worked example's pedigree with line `n` (1-based) replaced.
-std::string pedigree_with_line(int n, const std::string& line) {
+// `text` with its line `n` (1-based) replaced.
+std::string with_line(const std::string& text, int n, const std::string& line) {
   std::string out;
   size_t at = 0;
-  for (int k = 1; at < kPed.size(); ++k) {
-    const size_t lf = kPed.find('\n', at);
-    out += k == n ? line + "\n" : kPed.substr(at, lf + 1 - at);
+  for (int k = 1; at < text.size(); ++k) {
+    const size_t lf = text.find('\n', at);
+    out += k == n ? line + "\n" : text.substr(at, lf + 1 - at);
     at = lf + 1;
   }
   return out;
 }
+
+std::string pedigree_with_line(int n, const std::string& line) { return with_line(kPed, n, line); }
 
 // The console of the worked example from its start up to the "files: " line.
 const std::string kHead = "  PARCLAS Feb 08, 1999\n Oru parameter file?\n max recursions?\n";
@@ -115,6 +117,8 @@ const std::string kFilesLine =
     " files: par.txt             ped.txt             data.txt            \n";
 const std::string kWorkedEnd =
     " created            5 dominance pedigrees\n           4 classes have no parent classes\n";
+const std::string kWorkedConsole =
+    read_file(fs::path(PARCLAS_SOURCE_DIR) / "tests/e2e/cases/worked_example/console");
 const std::string kLoadLines =
     " ID in pedigree file assumed in position            6\n"
     " read       9 pedigree records\n"
@@ -264,6 +268,11 @@ std::vector<Case> cases() {
           .fails(59, "list-directed I/O syntax error", 10, par_path));
   c.push_back(Case("effect_overflows_single_precision",
                    worked({{"par.txt", "data.txt\nped.txt\nt\n1 2\n2 1e39 -1\n"}}))
+                  .tail(" max recursions?\n")
+                  .fails(64, "input conversion error", 10, par_path));
+  // Beyond the double range too: an overflow, not a value that underflows to 0.
+  c.push_back(Case("effect_beyond_double_range",
+                   worked({{"par.txt", "data.txt\nped.txt\nt\n1 2\n2 -1e400 -1\n"}}))
                   .tail(" max recursions?\n")
                   .fails(64, "input conversion error", 10, par_path));
   c.push_back(Case("parameter_file_is_a_folder", {{"ped.txt", kPed}, {"data.txt", kData}})
@@ -496,19 +505,19 @@ std::vector<Case> cases() {
   };
   for (int i = 0; i < 2000; ++i) offspring(80001 + i, 8100 - 4 * i, 10000 + 33 * i);
   offspring(82001, 8100 - 53, 10000 + 433);  // 433 * -53 + 53 * 433 = 0
-  c.push_back(
-      Case("combination_table_full",
-           merged(worked({{"ped.txt", parents}, {"data.txt", records}}), sentinels()))
-          .tail(" zeroed           0           0 groups for parent 1 and 2\n"
-                " hash matrix too small\n      500000           8           2\n"));
+  c.push_back(Case("combination_table_full",
+                   merged(worked({{"ped.txt", parents}, {"data.txt", records}}), sentinels()))
+                  .tail(" zeroed           0           0 groups for parent 1 and 2\n"
+                        " hash matrix too small\n      500000           8           2\n"));
 
   // Writes that fail: every file but the failed one holds its lines, and the
   // run does not end as if all went well.
-  c.push_back(Case("file_size_limit_reached", worked())
-                  .limit_file_size(300)
-                  .tail(kWorkedEnd)
-                  .fails(38, "error during write", 18, "$WORK/domidped.txt")
-                  .leaves(merged(complete_outputs(), {{"domidped.txt", kClassIds.substr(0, 300)}})));
+  c.push_back(
+      Case("file_size_limit_reached", worked())
+          .limit_file_size(300)
+          .tail(kWorkedEnd)
+          .fails(38, "error during write", 18, "$WORK/domidped.txt")
+          .leaves(merged(complete_outputs(), {{"domidped.txt", kClassIds.substr(0, 300)}})));
   c.push_back(Case("console_on_a_full_device", worked())
                   .console_to("/dev/full")
                   .tail("")
@@ -517,7 +526,132 @@ std::vector<Case> cases() {
   return c;
 }
 
-class BadInput : public ::testing::TestWithParam<Case> {};
+// Line ends, very long lines (longer than the program's 1 MiB read buffer),
+// missing final line feeds, empty files and files of blanks.
+std::vector<Case> line_shapes() {
+  std::vector<Case> c;
+  auto with_crlf = [](std::string text) {
+    std::string out;
+    for (char ch : text) out += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+    return out;
+  };
+  auto without_last_lf = [](std::string text) {
+    text.pop_back();
+    return text;
+  };
+  const std::string huge(2 << 20, 'z');
+
+  c.push_back(Case("crlf_everywhere", {{"par.txt", with_crlf(kPar)},
+                                       {"ped.txt", with_crlf(kPed)},
+                                       {"data.txt", with_crlf(kData)}})
+                  .answers(with_crlf(kAnswers))
+                  .tail(kWorkedConsole)
+                  .leaves(complete_outputs()));
+  c.push_back(Case("no_final_line_feed", {{"par.txt", without_last_lf(kPar)},
+                                          {"ped.txt", without_last_lf(kPed)},
+                                          {"data.txt", without_last_lf(kData)}})
+                  .answers(without_last_lf(kAnswers))
+                  .tail(kWorkedConsole)
+                  .leaves(complete_outputs()));
+  // Only the first 80 characters of a relationship-file line count: an
+  // identifier ending in column 80 is still the last field.
+  std::string line5 = "5 1 2 1 2";
+  line5 += std::string(80 - line5.size() - 2, ' ') + "A5" + "trailing text";
+  std::string line9 = "9 1 6 1 3 A9";
+  line9 += std::string(80 - line9.size(), ' ') + huge;
+  c.push_back(Case("pedigree_lines_past_column_80",
+                   worked({{"ped.txt", with_line(pedigree_with_line(9, line9), 5, line5)}}))
+                  .tail(kWorkedEnd)
+                  .leaves(complete_outputs()));
+  c.push_back(
+      Case("data_lines_longer_than_the_buffer",
+           worked({{"data.txt", "1 7 " + huge + "\n1" + std::string(3 << 19, ' ') + "8\n1 9\n"}}))
+          .tail(kWorkedEnd)
+          .leaves(complete_outputs()));
+  std::string long_title_par = kPar;
+  long_title_par.insert(long_title_par.find("worked example") + 14, huge);
+  Files long_title_outputs = complete_outputs();
+  long_title_outputs["dompar.txt"].replace(long_title_outputs["dompar.txt"].find("worked example"),
+                                           40, "worked example" + std::string(26, 'z'));
+  c.push_back(Case("title_longer_than_the_buffer", worked({{"par.txt", long_title_par}}))
+                  .tail(kWorkedEnd)
+                  .leaves(long_title_outputs));
+  c.push_back(Case("answer_longer_than_the_buffer", worked())
+                  .answers("par.txt" + std::string(13, ' ') + huge + "\n5\n")
+                  .tail(kWorkedEnd)
+                  .leaves(complete_outputs()));
+
+  // Empty inputs: the run goes through, and outputs left from an earlier run
+  // hold only what this run wrote.
+  const std::string zero_tail =
+      " read       0 pedigree records\n"
+      " largest animal no is           0 and pedigree contained           0 holes\n"
+      " zeroed           0           0 groups for parent 1 and 2\n"
+      "\n Inbreeding\n"
+      "   processed      0 families of size max, ave:   0    0.0\n"
+      " average inbreeding=  0.0000000E+00\n"
+      "  year    #   average inbreeding\n"
+      " Read            0 records\n"
+      " Created            0 classes with known parents and            0 with unknown\n"
+      " In total       0 combinations\n"
+      " eliminated       0 combinations; left        0\n"
+      " perhaps could eliminate       0 more\n"
+      " created            0 dominance pedigrees\n"
+      "           0 classes have no parent classes\n";
+  auto new_parameters = [](const char* classes_line, const char* closing_line) {
+    return crlf({"domrecdata.txt                                ",
+                 "dped.txt                                 ",
+                 "worked example                          ", "  3  2 0.7 1",
+                 "       2       9      -1", "       3      -1       0", classes_line,
+                 closing_line});
+  };
+  c.push_back(
+      Case("empty_inputs_over_old_outputs",
+           merged(worked({{"ped.txt", ""}, {"data.txt", ""}}), sentinels()))
+          .tail(kHead + kFilesLine + zero_tail)
+          .leaves(merged(empty_outputs(), {{"dompar.txt", new_parameters("       4       0      10",
+                                                                         "       0       0")}})));
+  c.push_back(
+      Case("missing_inputs_are_created_empty",
+           {{"par.txt", "nodata.txt\nnoped.txt\nworked example\n1 2\n2 9 -1\n"}})
+          .tail(zero_tail)
+          .leaves({{"nodata.txt", ""},
+                   {"noped.txt", ""},
+                   {"domrecnodata.txt", ""},
+                   {"dnoped.txt", ""},
+                   {"domdnoped.txt", ""},
+                   {"domidnoped.txt", ""},
+                   {"dompar.txt", crlf({"domrecnodata.txt                              ",
+                                        "dnoped.txt                               ",
+                                        "worked example                          ", "  3  2 0.7 1",
+                                        "       2       9      -1", "       3      -1       0",
+                                        "       4       0      10", "       0       0"})}}));
+  for (const auto& [name, blanks] :
+       {std::pair<std::string, std::string>{"data_file_of_blank_lines", "   \n\n \n"},
+        {"data_file_of_blanks_without_line_feed", "     "}}) {
+    c.push_back(Case(name, merged(worked({{"data.txt", blanks}}), sentinels()))
+                    .tail(" Read            0 records\n"
+                          " Created            0 classes with known parents and            0 "
+                          "with unknown\n In total       0 combinations\n"
+                          " eliminated       0 combinations; left        0\n"
+                          " perhaps could eliminate       0 more\n"
+                          " created            0 dominance pedigrees\n"
+                          "           0 classes have no parent classes\n")
+                    .leaves({{"dped.txt", kCoefficients},
+                             {"domdped.txt", ""},
+                             {"domidped.txt", ""},
+                             {"domrecdata.txt", ""},
+                             {"dompar.txt",
+                              new_parameters("       4       0      10", "       9       0")}}));
+  }
+  c.push_back(Case("pedigree_of_blanks_without_line_feed", worked({{"ped.txt", "      "}}))
+                  .tail(kFilesLine + " Relationship file has fewer than 6 components:           0\n"
+                                     " ped.txt             \n")
+                  .leaves(empty_outputs()));
+  return c;
+}
+
+class FolderRun : public ::testing::TestWithParam<Case> {};
 
 // Compares the folder after the run with what the row expects.
 void expect_folder(const fs::path& dir, const Case& row) {
@@ -540,7 +674,7 @@ void expect_folder(const fs::path& dir, const Case& row) {
   }
 }
 
-TEST_P(BadInput, StopsAsDefined) {
+TEST_P(FolderRun, EndsAsDefined) {
   const Case& row = GetParam();
   if (row.needs_permissions && ::geteuid() == 0) {
     GTEST_SKIP() << "running as root: file permissions do not stop root";
@@ -566,8 +700,10 @@ TEST_P(BadInput, StopsAsDefined) {
   expect_folder(work.path(), row);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, BadInput, ::testing::ValuesIn(cases()),
-                         [](const auto& info) { return info.param.name; });
+std::string row_name(const ::testing::TestParamInfo<Case>& info) { return info.param.name; }
+
+INSTANTIATE_TEST_SUITE_P(BadInput, FolderRun, ::testing::ValuesIn(cases()), row_name);
+INSTANTIATE_TEST_SUITE_P(LineShapes, FolderRun, ::testing::ValuesIn(line_shapes()), row_name);
 
 }  // namespace
 }  // namespace parclas
