@@ -1,6 +1,7 @@
 #include "e2e/run_program.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -49,11 +50,12 @@ ScratchDir::~ScratchDir() {
 
 Outcome run_program(const fs::path& dir, const std::string& answers, const RunOptions& options) {
   const fs::path in = dir.parent_path() / (dir.filename().string() + ".stdin");
-  const fs::path err = dir.parent_path() / (dir.filename().string() + ".stderr");
   write_file(in, answers);
-  // The console goes through a pipe, so that a file size limit does not cut it.
+  // The console and the error stream go through pipes, so that a file size
+  // limit does not cut them.
   int console[2];
-  if (::pipe(console) != 0) throw std::runtime_error("pipe failed");
+  int errors[2];
+  if (::pipe(console) != 0 || ::pipe(errors) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = ::fork();
   if (pid == 0) {
     if (::chdir(dir.c_str()) != 0) ::_exit(127);
@@ -61,13 +63,11 @@ Outcome run_program(const fs::path& dir, const std::string& answers, const RunOp
     const int fout = options.console_path.empty()
                          ? console[1]
                          : ::open(options.console_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int ferr = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fin < 0 || fout < 0 || ferr < 0) ::_exit(127);
+    if (fin < 0 || fout < 0) ::_exit(127);
     ::dup2(fin, 0);
     ::dup2(fout, 1);
-    ::dup2(ferr, 2);
-    ::close(console[0]);
-    ::close(console[1]);
+    ::dup2(errors[1], 2);
+    for (const int fd : {console[0], console[1], errors[0], errors[1]}) ::close(fd);
     if (options.file_size_limit >= 0) {
       // A write past the limit then fails with EFBIG instead of killing the process.
       std::signal(SIGXFSZ, SIG_IGN);
@@ -79,24 +79,37 @@ Outcome run_program(const fs::path& dir, const std::string& answers, const RunOp
     ::_exit(127);
   }
   ::close(console[1]);
+  ::close(errors[1]);
   Outcome o;
+  pollfd streams[2] = {{console[0], POLLIN, 0}, {errors[0], POLLIN, 0}};
+  std::string* text[2] = {&o.console, &o.errors};
   char buf[65536];
-  for (ssize_t n; (n = ::read(console[0], buf, sizeof buf)) != 0;) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) break;
-    o.console.append(buf, static_cast<size_t>(n));
+  for (int open_streams = 2; open_streams > 0;) {
+    if (::poll(streams, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      throw std::runtime_error("poll failed");
+    }
+    for (int k = 0; k < 2; ++k) {
+      if (streams[k].fd < 0 || streams[k].revents == 0) continue;
+      const ssize_t n = ::read(streams[k].fd, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n > 0) {
+        text[k]->append(buf, static_cast<size_t>(n));
+      } else {
+        ::close(streams[k].fd);
+        streams[k].fd = -1;
+        --open_streams;
+      }
+    }
   }
-  ::close(console[0]);
   int wstatus = 0;
   ::waitpid(pid, &wstatus, 0);
   o.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  o.errors = read_file(err);
   const std::string where = dir.string();
   for (size_t at; (at = o.errors.find(where)) != std::string::npos;) {
     o.errors.replace(at, where.size(), "$WORK");
   }
   fs::remove(in);
-  fs::remove(err);
   return o;
 }
 
