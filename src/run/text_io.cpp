@@ -496,25 +496,26 @@ void TextIO::empty_if_unwritten(int unit) {
 }
 
 int TextIO::close_all() {
-  int status = 0;
   for (size_t k = 0; k < units_.size(); ++k) {
     Unit* u = units_[k];
     if (u == nullptr || u->console || !u->open) continue;
     try {
       close(static_cast<int>(k));
     } catch (const RunEnd& end) {
-      if (status == 0) status = end.status;
+      // One report: the remaining units are closed with what they hold.
+      close_all_quietly();
+      return end.status;
     }
   }
   out_.flush();
-  if (!out_ && status == 0) {
+  if (!out_) {
     try {
       fail(IoError::WriteFailure, kConsoleOut);
     } catch (const RunEnd& end) {
-      status = end.status;
+      return end.status;
     }
   }
-  return status;
+  return 0;
 }
 
 void TextIO::close_all_quietly() {

@@ -79,7 +79,8 @@ class TextIO {
   // Empties a connected file that received no line in this run.
   void empty_if_unwritten(int unit);
   // Flushes and closes every unit. Returns 0, or the error number of the
-  // first failed write or close (after printing its report).
+  // first failed write or close after printing its report; the units after
+  // it are still flushed and closed, without a report.
   int close_all();
   // As close_all, after a run that already failed: errors are not reported.
   void close_all_quietly();

@@ -518,6 +518,16 @@ std::vector<Case> cases() {
           .tail(kWorkedEnd)
           .fails(38, "error during write", 18, "$WORK/domidped.txt")
           .leaves(merged(complete_outputs(), {{"domidped.txt", kClassIds.substr(0, 300)}})));
+  // Four files pass the limit: the first one closed is reported, alone.
+  Files cut = complete_outputs();
+  for (const char* name : {"dped.txt", "domdped.txt", "domidped.txt", "dompar.txt"}) {
+    cut[name].resize(100);
+  }
+  c.push_back(Case("several_files_over_the_size_limit", worked())
+                  .limit_file_size(100)
+                  .tail(kWorkedEnd)
+                  .fails(38, "error during write", 12, "$WORK/domdped.txt")
+                  .leaves(cut));
   c.push_back(Case("console_on_a_full_device", worked())
                   .console_to("/dev/full")
                   .tail("")
