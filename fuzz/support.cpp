@@ -85,7 +85,7 @@ std::string name_from_line(std::string_view line) {
 
 void confine_name(std::string& text, size_t at) {
   for (size_t k = at; k < text.size() && k < at + kNameWidth && text[k] != '\n'; ++k) {
-    if (text[k] == '/' || text[k] == '\0') text[k] = '_';
+    if (text[k] == '/') text[k] = '_';
   }
 }
 

@@ -37,8 +37,8 @@ bool read_file(const std::string& name, std::string& content);
 std::string name_from_line(std::string_view line);
 
 // Keeps a name that the program reads from fuzzed text inside the scratch
-// folder: slashes and NUL bytes among the first 20 characters of the line
-// that starts at `at` become underscores.
+// folder: slashes among the first 20 characters of the line that starts at
+// `at` become underscores.
 void confine_name(std::string& text, size_t at);
 
 // Offset of the start of line `n` (0-based) in `text`, or npos.

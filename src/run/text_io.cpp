@@ -225,6 +225,9 @@ void TextIO::connect(int unit, std::string_view raw_name) {
   u.written = false;
   u.out.clear();
   if (name.empty()) fail(IoError::OpenFailure, unit);
+  // The system would take the name only up to a NUL byte: two different
+  // names could then open one file unnoticed.
+  if (name.find('\0') != std::string_view::npos) fail(IoError::OpenFailure, unit);
 
   struct stat st {};
   int fd = -1;

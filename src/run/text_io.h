@@ -45,7 +45,8 @@ class TextIO {
 
   // Connects `unit` to the file named by `name` (blanks around it ignored).
   // A missing file is created empty; an existing one is not emptied until the
-  // first line is written to it. Failure ends the run with error 30.
+  // first line is written to it. Failure ends the run with error 30, as
+  // does a name holding a NUL byte.
   void connect(int unit, std::string_view name);
   void rewind(int unit);
   void close(int unit);

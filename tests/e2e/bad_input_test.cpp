@@ -306,6 +306,16 @@ std::vector<Case> cases() {
                     fs::create_hard_link(dir / "ped.txt", dir / "domrecdata.txt");
                   }));
 
+  // A NUL byte cannot be part of a file name: such a name is not cut at the
+  // NUL (which would make "domrecD" of both outputs below, a clash that the
+  // names do not show), it cannot be opened at all.
+  using namespace std::string_literals;
+  c.push_back(
+      Case("nul_in_a_file_name",
+           {{"par.txt", "D\0a\nomrecD\0b\nt\n1 2\n2 9 -1\n"s}, {"D", kData}, {"omrecD", kPed}})
+          .tail(" files: par.txt             omrecD\0b            D\0a                 \n"s)
+          .fails(30, "open failure", 10, "$WORK/omrecD\0b"s));
+
   // The relationship file.
   const std::string ped_path = "$WORK/ped.txt";
   const std::string fewer = " Relationship file has fewer than 6 components:";
