@@ -250,6 +250,25 @@ std::vector<Case> cases() {
       Case("animal_column_49", worked({{"par.txt", "data.txt\nped.txt\nt\n1 2\n49 9 -1\n"}}))
           .tail(" max recursions?\n record length must be at most 48:           49\n"));
   const std::string par_path = "$WORK/par.txt";
+  // Twenty effects are allowed, and the new parameter file holds all of them.
+  std::string twenty = "data.txt\nped.txt\nworked example\n20 2\n";
+  for (int k = 0; k < 19; ++k) twenty += "1 3 0\n";
+  twenty += "2 9 -1\n";
+  std::vector<std::string> twenty_out = {"domrecdata.txt                                ",
+                                         "dped.txt                                 ",
+                                         "worked example                          ",
+                                         " 22  2 0.7 1",
+                                         "       1       3       0",
+                                         "       3      -1       0"};
+  for (int k = 0; k < 18; ++k) twenty_out.push_back("       1       3       0");
+  twenty_out.insert(twenty_out.end(),
+                    {"       2       9      -1", "       4       9      10", "       9       5"});
+  std::string twenty_new;
+  for (const std::string& line : twenty_out) twenty_new += line + "\r\n";
+  c.push_back(Case("twenty_effects", worked({{"par.txt", twenty}}))
+                  .tail(kWorkedEnd)
+                  .leaves(merged(complete_outputs(), {{"dompar.txt", twenty_new}})));
+
   c.push_back(Case("parameter_count_not_a_number",
                    worked({{"par.txt", "data.txt\nped.txt\nt\nx 2\n2 9 -1\n"}}))
                   .tail(" max recursions?\n")
@@ -538,6 +557,23 @@ std::vector<Case> cases() {
                   .tail(kWorkedEnd)
                   .fails(38, "error during write", 12, "$WORK/domdped.txt")
                   .leaves(cut));
+  // A write that fails when the first 1 MiB of the recoded data file goes
+  // out: the run stops there, and the new parameter file of an earlier run
+  // stays as it was.
+  std::string many_records;
+  for (int k = 0; k < 120000; ++k) many_records += "1 7\n";
+  std::string recoded_part;
+  while (recoded_part.size() < (1 << 20)) recoded_part += "1 7 0 5\r\n";
+  recoded_part.resize(1 << 20);
+  c.push_back(Case("write_fails_in_the_middle_of_a_file",
+                   merged(worked({{"data.txt", many_records}}), {{"dompar.txt", "old\r\n"}}))
+                  .limit_file_size(1 << 20)
+                  .tail(kWorkedEnd)
+                  .fails(38, "error during write", 17, "$WORK/domrecdata.txt")
+                  .leaves({{"dped.txt", kCoefficients},
+                           {"domdped.txt", kClassPedigree},
+                           {"domidped.txt", kClassIds},
+                           {"domrecdata.txt", recoded_part}}));
   c.push_back(Case("console_on_a_full_device", worked())
                   .console_to("/dev/full")
                   .tail("")
