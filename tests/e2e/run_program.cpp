@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -48,6 +49,19 @@ ScratchDir::~ScratchDir() {
   fs::remove_all(path_, ec);
 }
 
+bool user_can_run_in(int user, const fs::path& dir) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const bool ok = ::setgroups(0, nullptr) == 0 && ::setgid(static_cast<gid_t>(user)) == 0 &&
+                    ::setuid(static_cast<uid_t>(user)) == 0 &&
+                    ::access(PARCLAS_PROGRAM, X_OK) == 0 && ::access(dir.c_str(), W_OK | X_OK) == 0;
+    ::_exit(ok ? 0 : 1);
+  }
+  int wstatus = 0;
+  ::waitpid(pid, &wstatus, 0);
+  return WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0;
+}
+
 Outcome run_program(const fs::path& dir, const std::string& answers, const RunOptions& options) {
   const fs::path in = dir.parent_path() / (dir.filename().string() + ".stdin");
   write_file(in, answers);
@@ -68,6 +82,11 @@ Outcome run_program(const fs::path& dir, const std::string& answers, const RunOp
     ::dup2(fout, 1);
     ::dup2(errors[1], 2);
     for (const int fd : {console[0], console[1], errors[0], errors[1]}) ::close(fd);
+    if (options.user >= 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(static_cast<gid_t>(options.user)) != 0 ||
+         ::setuid(static_cast<uid_t>(options.user)) != 0)) {
+      ::_exit(127);
+    }
     if (options.file_size_limit >= 0) {
       // A write past the limit then fails with EFBIG instead of killing the process.
       std::signal(SIGXFSZ, SIG_IGN);

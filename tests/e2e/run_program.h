@@ -16,8 +16,16 @@ struct Outcome {
 // How the program's surroundings differ from an ordinary run.
 struct RunOptions {
   long file_size_limit = -1;  // bytes any one file may grow to (RLIMIT_FSIZE); -1: none
-  std::string console_path;   // where standard output goes instead of a scratch file
+  std::string console_path;   // where standard output goes instead of a pipe
+  int user = -1;              // runs as this user and group id (from root); -1: as the caller
 };
+
+// The unprivileged user that root runs permission tests as.
+inline constexpr int kNobody = 65534;
+
+// Whether `user` could run the program and write in `dir` (checked by root
+// before it runs a test as that user).
+bool user_can_run_in(int user, const std::filesystem::path& dir);
 
 // Runs the program in `dir` with `answers` on its standard input.
 Outcome run_program(const std::filesystem::path& dir, const std::string& answers,
