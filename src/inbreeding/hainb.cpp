@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 #include "inbreeding/inbreeding.h"
@@ -188,6 +189,19 @@ bool find_last_families(PedigreeRow* ped, int32_t n, InbreedingWork& w) {
   return true;
 }
 
+// The slot of a parent pair in the pair table: its own, or a free one where
+// it can go; nullptr when neither is found within a few probes.
+InbreedingWork::PairEntry* find_pair(InbreedingWork& w, int32_t sire, int32_t dam) {
+  constexpr uint32_t kMask = InbreedingWork::kPairSlots - 1;
+  uint32_t h = (static_cast<uint32_t>(sire) * 0x9E3779B1u) ^ (static_cast<uint32_t>(dam) * 0x85EBCA77u);
+  h ^= h >> 15;
+  for (int probe = 0; probe < 8; ++probe) {
+    InbreedingWork::PairEntry& e = w.pairs[(h + static_cast<uint32_t>(probe)) & kMask];
+    if (e.size == 0 || (e.sire == sire && e.dam == dam)) return &e;
+  }
+  return nullptr;
+}
+
 bool all_zero(std::span<const float> prior) {
   for (const float p : prior) {
     if (p != 0.0f) return false;
@@ -213,24 +227,40 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
   const bool exact_possible = known_last && all_zero(prior);
   InbreedingWork::AnimalState* const state = w.state;
   for (int32_t a = 1; a <= n; ++a) state[a].mark = kNoCoefficient;
+  if (known_last) {
+    for (int32_t a = 1; a <= n; ++a) w.finals[a] = 0;
+    for (int32_t a = 1; a <= n; ++a) ++w.finals[ped[a].inbreeding];
+    std::memset(static_cast<void*>(w.pairs), 0, sizeof w.pairs);
+  }
+  auto depth_of = [state](int32_t animal) { return animal != 0 ? int32_t{state[animal].depth} : 0; };
 
   Family family{run, w};
   FamilyMember* const rentab = w.rentab;
   for (int32_t i = 1; i <= n; ++i) {
-    // Ask ahead for the rows of the parents of the next starting animals and
-    // of the grandparents of those a little closer.
-    if (i + 8 <= n) {
-      prefetch_animal(ped, state, ped[i + 8].sire);
-      prefetch_animal(ped, state, ped[i + 8].dam);
+    // Without a loop, families start at the animals that no lower-numbered
+    // descendant holds in its family; with one, the marks tell.
+    if (known_last ? w.smallest_descendant[i] < i : state[i].mark != kNoCoefficient) continue;
+    // A family that is the last to hold no member but perhaps its own
+    // animal: its size, and that animal's exact coefficient, are those of
+    // any full sib's family.
+    const int32_t sire = ped[i].sire;
+    const int32_t dam = ped[i].dam;
+    const bool own_last = known_last && ped[i].inbreeding == i;
+    const bool own_exact = exact_possible && depth_of(sire) + depth_of(dam) <= kExactDepthSum;
+    InbreedingWork::PairEntry* pair = nullptr;
+    if (known_last && w.finals[i] == (own_last ? 1 : 0) && (!own_last || own_exact)) {
+      pair = find_pair(w, sire, dam);
     }
-    if (i + 4 <= n) {
-      for (const int32_t parent : {ped[i + 4].sire, ped[i + 4].dam}) {
-        if (parent == 0) continue;
-        prefetch_animal(ped, state, ped[parent].sire);
-        prefetch_animal(ped, state, ped[parent].dam);
+    if (pair != nullptr && pair->size > 0 && (!own_last || pair->has_coefficient)) {
+      size_sum = size_sum + static_cast<float>(pair->size);
+      ++families;
+      if (pair->size > largest) largest = pair->size;
+      if (own_last) {
+        ped[i].inbreeding = truncate_to_integer(pair->coefficient * 1000.0f);
+        w.coefficient[i] = pair->coefficient;
       }
+      continue;
     }
-    if (state[i].mark != kNoCoefficient) continue;
     // The family of i, breadth first; each member's parents are also noted
     // by their arrival numbers (0 unknown), and its depth.
     int32_t size = 1;
@@ -309,6 +339,13 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
       w.coefficient[rentab[k].animal] = f;
     }
     for (int32_t k = 1; k <= size; ++k) state[rentab[k].animal].mark = kHasCoefficient;
+    if (pair != nullptr) {
+      *pair = {sire, dam, static_cast<int16_t>(size), 0, 0.0f};
+      if (own_last && exact) {
+        pair->has_coefficient = 1;
+        pair->coefficient = w.member_inbreeding[1];
+      }
+    }
   }
   const float average = families > 0 ? size_sum / static_cast<float>(families) : 0.0f;
   run.io.write_formatted(kConsoleOut, kProcessed, {families, largest, average});

@@ -73,9 +73,22 @@ struct InbreedingWork {
   int32_t children_left[relmax + 1];
   int32_t smallest_descendant[relmax + 1];
   int32_t queue[relmax];
+  int32_t finals[relmax + 1];  // animals whose last family starts at this one
+  // Family size and, where exact, the coefficient of the starting animal by
+  // its parent pair: full sibs have the same ancestors.
+  struct PairEntry {
+    int32_t sire;
+    int32_t dam;
+    int16_t size;  // 0: slot free
+    int16_t has_coefficient;
+    float coefficient;
+  };
+  static constexpr int kPairSlots = 1 << 19;
+  PairEntry pairs[kPairSlots];
   // The single-precision coefficient each animal's stored value comes from.
   float coefficient[relmax + 1];
 
+  // Back to the state at the start of a run.
   void reset();
 };
 

@@ -7,7 +7,12 @@
 
 namespace parclas {
 
-void InbreedingWork::reset() { std::memset(static_cast<void*>(this), 0, sizeof *this); }
+// Every table of the work is filled by the inbreeding stage before it is
+// read, but for the kernel's call stamps, which must not match a new call.
+void InbreedingWork::reset() {
+  kernel_calls = 0;
+  std::memset(entry_call, 0, sizeof entry_call);
+}
 
 namespace {
 
