@@ -44,8 +44,8 @@ struct InbreedingWork {
   // Relationships among the members of the current family, computed on
   // demand: members p <= q at (p - 1) * n + (q - 1) for n members, valid
   // where `entry_call` holds the number of the current kernel call.
-  float entry[fammax * fammax];
-  uint32_t entry_call[fammax * fammax];
+  float entry[maxped * maxped];
+  uint32_t entry_call[maxped * maxped];
   uint32_t kernel_calls;
   int32_t groups;
   FamilyMember rentab[fammax + 1];
@@ -93,10 +93,12 @@ struct InbreedingWork {
 };
 
 // The tabular kernel. With `group_count` above 0 it sets up the groups from
-// `prior`. A family call computes the inbreeding of the members listed in
-// `wanted` (positions of `members`, parents first, whose fields sire and dam
-// hold references) into `inbreeding` (1-based); the others are left as they
-// are.
+// `prior`; every call then computes the members of `members` (references in
+// fields sire and dam, parents first) into `inbreeding` (1-based, n entries).
+void tabular(TextIO& io, InbreedingWork& w, const FamilyMember* members, int32_t n,
+             std::span<const float> prior, int32_t group_count, float* inbreeding);
+// The same, computing only the members listed in `wanted` (their positions);
+// the other entries of `inbreeding` are left as they are.
 void tabular(TextIO& io, InbreedingWork& w, const FamilyMember* members, int32_t n,
              std::span<const float> prior, int32_t group_count, std::span<const int32_t> wanted,
              float* inbreeding);

@@ -7,11 +7,14 @@
 
 namespace parclas {
 
-// Every table of the work is filled by the inbreeding stage before it is
-// read, but for the kernel's call stamps, which must not match a new call.
+// The inbreeding stage fills every other table of the work before reading
+// it; the kernel's stamps must not match a new call, and a family call
+// without a set-up finds no groups and a zero matrix.
 void InbreedingWork::reset() {
-  kernel_calls = 0;
+  std::memset(matrix, 0, sizeof matrix);
   std::memset(entry_call, 0, sizeof entry_call);
+  kernel_calls = 0;
+  groups = 0;
 }
 
 namespace {
@@ -67,8 +70,8 @@ class Recursion {
   int32_t m_;
   int32_t n_;
   uint32_t call_;
-  int32_t sire_[fammax + 1];
-  int32_t dam_[fammax + 1];
+  int32_t sire_[maxped + 1];
+  int32_t dam_[maxped + 1];
 };
 
 // The same recursion over members whose relationships are all exact, with
@@ -140,9 +143,17 @@ void tabular(TextIO& io, InbreedingWork& w, const FamilyMember* members, int32_t
     io.plain_stop();
   }
   if (wanted.empty()) return;
-  if (n > fammax) throw std::logic_error("family larger than fammax");
   Recursion recursion(w, members, n);
   for (const int32_t k : wanted) inbreeding[k] = recursion.entry(m + k, m + k) - 1.0f;
+}
+
+void tabular(TextIO& io, InbreedingWork& w, const FamilyMember* members, int32_t n,
+             std::span<const float> prior, int32_t group_count, float* inbreeding) {
+  int32_t every[maxped];
+  const int32_t count = n < 0 ? 0 : n > maxped ? maxped : n;
+  for (int32_t k = 0; k < count; ++k) every[k] = k + 1;
+  tabular(io, w, members, n, prior, group_count,
+          std::span<const int32_t>(every, static_cast<size_t>(count)), inbreeding);
 }
 
 }  // namespace parclas
