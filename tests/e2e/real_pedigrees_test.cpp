@@ -5,12 +5,14 @@
 // of the inputs; the checks read its files back and compare them with what
 // the pedigree itself implies, without any of the program's own routines.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <sstream>
@@ -577,6 +579,32 @@ INSTANTIATE_TEST_SUITE_P(
                       Stop{"hinterwald_clean_sorted", " increase fammax in HAINB"},
                       Stop{"ggtutorial", " increase fammax in HAINB"}),
     [](const auto& info) { return std::string(info.param.set); });
+
+// The script the README gives users to find the animals behind these stops
+// lists every family over 500 members and every member of a loop.
+TEST(FamiliesScript, ListsTheAnimalsThatStopARun) {
+  const fs::path ped = kRealData / "hinterwald_errors" / "ped.txt";
+  if (!fs::exists(ped)) GTEST_SKIP() << "real pedigrees not found at " << kRealData;
+  const ScratchDir work("families-script");
+  const fs::path listing = work.path() / "listing";
+  const std::string command = "awk -f '" +
+                              (fs::path(PARCLAS_SOURCE_DIR) / "scripts/families.awk").string() +
+                              "' '" + ped.string() + "' > '" + listing.string() + "'";
+  const int status = std::system(command.c_str());
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 127) GTEST_SKIP() << "awk not found";
+  ASSERT_EQ(status, 0) << command;
+  EXPECT_EQ(read_file(listing),
+            "family too large 563 276000814068171 514\n"
+            "own ancestor 890 276000802875148\n"
+            "own ancestor 1149 276000811476506\n"
+            "own ancestor 4584 276000802918754\n"
+            "family too large 4755 276000813798399 511\n"
+            "own ancestor 4764 276000802938197\n"
+            "family too large 5118 276000814047526 579\n"
+            "family too large 5366 276000813134331 514\n"
+            "family too large 5417 276000813389023 527\n"
+            "own ancestor 6209 276000890878480\n");
+}
 
 }  // namespace
 }  // namespace parclas
