@@ -218,6 +218,8 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
   int32_t largest = 0;
   float size_sum = 0.0f;
   tabular(run.io, w, w.rentab, 0, prior, kGroups, {}, w.member_inbreeding);
+  InbreedingWork::AnimalState* const state = w.state;
+  for (int32_t a = 1; a <= n; ++a) state[a] = {kNoCoefficient, 0};
   // Each animal's stored value is the one of the last family holding it, so
   // a family computes only the members it is the last to hold. With a
   // pedigree loop (which stops the run at its family) it computes them all.
@@ -225,8 +227,6 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
   // Where every group relationship is 0, a member whose parents' depths add
   // up to at most kExactDepthSum has a value that no member order changes.
   const bool exact_possible = known_last && all_zero(prior);
-  InbreedingWork::AnimalState* const state = w.state;
-  for (int32_t a = 1; a <= n; ++a) state[a].mark = kNoCoefficient;
   if (known_last) {
     for (int32_t a = 1; a <= n; ++a) w.finals[a] = 0;
     for (int32_t a = 1; a <= n; ++a) ++w.finals[ped[a].inbreeding];
