@@ -158,6 +158,9 @@ bool find_last_families(PedigreeRow* ped, int32_t n, InbreedingWork& w) {
     ped[a].inbreeding = 0;
   }
   for (int32_t a = 1; a <= n; ++a) {
+    // Parents are 0 or 1..n after the load; anything else takes the way of
+    // a loop, where every family computes all its members.
+    if (ped[a].sire < 0 || ped[a].sire > n || ped[a].dam < 0 || ped[a].dam > n) return false;
     if (ped[a].sire != 0) ++w.children_left[ped[a].sire];
     if (ped[a].dam != 0) ++w.children_left[ped[a].dam];
   }
