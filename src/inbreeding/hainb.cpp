@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 #include "inbreeding/inbreeding.h"
@@ -9,33 +11,45 @@ namespace {
 
 const Format kProcessed("('   processed ',I6,' families of size max, ave:',I4,F7.1)");
 
+// The work mark of every animal while HAINB runs: no coefficient yet, a
+// coefficient given, or the member position in the family being built (the
+// order of arrival while it is built, the position in the sorted family
+// after). The marks are kept apart from the pedigree table, whose inbreeding
+// field holds the animal's last family until that family gives it its value.
 constexpr int32_t kNoCoefficient = -1;
-constexpr int32_t kInFamily = -2;
+constexpr int32_t kHasCoefficient = 0;
 // Group code for an unknown parent of a member whose year has no group: it
 // points below the group block, where every relationship is 0.
 constexpr int32_t kNoGroup = -kGroups;
+
+// Asks for the pedigree row and the mark of an animal that the family
+// building will look at soon: the rows of a family lie anywhere in the table.
+inline void prefetch_animal(const PedigreeRow* ped, const InbreedingWork::AnimalState* state,
+                            int32_t animal) {
+#if defined(__GNUC__)
+  __builtin_prefetch(&ped[animal]);
+  __builtin_prefetch(&state[animal]);
+#endif
+}
 
 struct Family {
   Run& run;
   InbreedingWork& w;
   int32_t size = 0;
-  int32_t id = 0;
 
   bool is_member(int32_t animal) const {
-    return animal >= 1 && animal <= relmax && w.family_of[animal] == id;
+    return animal >= 1 && animal <= relmax && w.state[animal].mark > 0;
   }
+  int32_t position_of(int32_t animal) const { return w.state[animal].mark; }
 
   void index_positions() {
-    for (int32_t k = 1; k <= size; ++k) {
-      w.family_of[w.rentab[k].animal] = id;
-      w.position_of[w.rentab[k].animal] = k;
-    }
+    for (int32_t k = 1; k <= size; ++k) w.state[w.rentab[k].animal].mark = static_cast<int16_t>(k);
   }
 
   bool parents_come_first() const {
     for (int32_t k = 1; k <= size; ++k) {
       for (const int32_t parent : {w.rentab[k].sire, w.rentab[k].dam}) {
-        if (parent != 0 && is_member(parent) && w.position_of[parent] >= k) return false;
+        if (parent != 0 && is_member(parent) && position_of(parent) >= k) return false;
       }
     }
     return true;
@@ -43,7 +57,7 @@ struct Family {
 
   bool ready(int32_t k) const {
     for (const int32_t parent : {w.rentab[k].sire, w.rentab[k].dam}) {
-      if (parent != 0 && is_member(parent) && !w.placed[w.position_of[parent]]) return false;
+      if (parent != 0 && is_member(parent) && !w.placed[position_of(parent)]) return false;
     }
     return true;
   }
@@ -60,7 +74,7 @@ struct Family {
       first = false;
       for (const int32_t parent : {w.rentab[q].sire, w.rentab[q].dam}) {
         if (parent == 0 || !is_member(parent)) continue;
-        const int32_t p = w.position_of[parent];
+        const int32_t p = position_of(parent);
         if (p == k) return true;
         if (!w.visited[p]) {
           w.visited[p] = true;
@@ -110,8 +124,8 @@ struct Family {
     }
     for (int32_t k = 1; k <= size; ++k) {
       FamilyMember& m = w.rentab[k];
-      if (m.sire > 0) m.sire = w.position_of[m.sire];
-      if (m.dam > 0) m.dam = w.position_of[m.dam];
+      if (m.sire > 0) m.sire = position_of(m.sire);
+      if (m.dam > 0) m.dam = position_of(m.dam);
     }
   }
 
@@ -125,6 +139,79 @@ struct Family {
   }
 };
 
+// Which family is the last to hold each animal, written to the inbreeding
+// field of the pedigree table. Families start, in ascending order, at the
+// animals that have no descendant with a lower number (any other animal is an
+// ancestor of such a descendant and is taken into its family first); a family
+// holds its starting animal and all its ancestors. So the last family holding
+// animal x is the one of the highest-numbered starting animal among x and its
+// descendants. Animals are taken children first, each handing its smallest
+// descendant and its last family on to its parents. Taken the other way
+// round, parents first, the same order gives every animal its pedigree depth
+// (kept up to the largest 16-bit value). Returns false if some animals are
+// never taken: the pedigree has a loop.
+bool find_last_families(PedigreeRow* ped, int32_t n, InbreedingWork& w) {
+  constexpr int32_t kNone = relmax + 1;
+  for (int32_t a = 1; a <= n; ++a) {
+    w.children_left[a] = 0;
+    w.smallest_descendant[a] = kNone;
+    ped[a].inbreeding = 0;
+  }
+  for (int32_t a = 1; a <= n; ++a) {
+    // Parents are 0 or 1..n after the load; anything else takes the way of
+    // a loop, where every family computes all its members.
+    if (ped[a].sire < 0 || ped[a].sire > n || ped[a].dam < 0 || ped[a].dam > n) return false;
+    if (ped[a].sire != 0) ++w.children_left[ped[a].sire];
+    if (ped[a].dam != 0) ++w.children_left[ped[a].dam];
+  }
+  int32_t tail = 0;
+  for (int32_t a = 1; a <= n; ++a) {
+    if (w.children_left[a] == 0) w.queue[tail++] = a;
+  }
+  for (int32_t head = 0; head < tail; ++head) {
+    const int32_t c = w.queue[head];
+    int32_t& last = ped[c].inbreeding;
+    if (w.smallest_descendant[c] > c && last < c) last = c;
+    const int32_t smallest = w.smallest_descendant[c] < c ? w.smallest_descendant[c] : c;
+    for (const int32_t parent : {ped[c].sire, ped[c].dam}) {
+      if (parent == 0) continue;
+      if (smallest < w.smallest_descendant[parent]) w.smallest_descendant[parent] = smallest;
+      if (last > ped[parent].inbreeding) ped[parent].inbreeding = last;
+      if (--w.children_left[parent] == 0) w.queue[tail++] = parent;
+    }
+  }
+  if (tail != n) return false;
+  for (int32_t k = n - 1; k >= 0; --k) {
+    const int32_t a = w.queue[k];
+    int32_t depth = 0;
+    for (const int32_t parent : {ped[a].sire, ped[a].dam}) {
+      if (parent != 0) depth = std::max(depth, w.state[parent].depth + 1);
+    }
+    w.state[a].depth = static_cast<int16_t>(std::min(depth, int32_t{INT16_MAX}));
+  }
+  return true;
+}
+
+// The slot of a parent pair in the pair table: its own, or a free one where
+// it can go; nullptr when neither is found within a few probes.
+InbreedingWork::PairEntry* find_pair(InbreedingWork& w, int32_t sire, int32_t dam) {
+  constexpr uint32_t kMask = InbreedingWork::kPairSlots - 1;
+  uint32_t h = (static_cast<uint32_t>(sire) * 0x9E3779B1u) ^ (static_cast<uint32_t>(dam) * 0x85EBCA77u);
+  h ^= h >> 15;
+  for (int probe = 0; probe < 8; ++probe) {
+    InbreedingWork::PairEntry& e = w.pairs[(h + static_cast<uint32_t>(probe)) & kMask];
+    if (e.size == 0 || (e.sire == sire && e.dam == dam)) return &e;
+  }
+  return nullptr;
+}
+
+bool all_zero(std::span<const float> prior) {
+  for (const float p : prior) {
+    if (p != 0.0f) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void hainb(Run& run, int32_t n, std::span<const float> prior) {
@@ -133,41 +220,134 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
   int32_t families = 0;
   int32_t largest = 0;
   float size_sum = 0.0f;
-  tabular(run.io, w, w.rentab, 0, prior, kGroups, w.member_inbreeding);
-  for (int32_t a = 1; a <= n; ++a) ped[a].inbreeding = kNoCoefficient;
+  tabular(run.io, w, w.rentab, 0, prior, kGroups, {}, w.member_inbreeding);
+  InbreedingWork::AnimalState* const state = w.state;
+  for (int32_t a = 1; a <= n; ++a) state[a] = {kNoCoefficient, 0};
+  // Each animal's stored value is the one of the last family holding it, so
+  // a family computes only the members it is the last to hold. With a
+  // pedigree loop (which stops the run at its family) it computes them all.
+  const bool known_last = find_last_families(ped, n, w);
+  // Where every group relationship is 0, a member whose parents' depths add
+  // up to at most kExactDepthSum has a value that no member order changes.
+  const bool exact_possible = known_last && all_zero(prior);
+  if (known_last) {
+    for (int32_t a = 1; a <= n; ++a) w.finals[a] = 0;
+    for (int32_t a = 1; a <= n; ++a) ++w.finals[ped[a].inbreeding];
+    std::memset(static_cast<void*>(w.pairs), 0, sizeof w.pairs);
+  }
+  auto depth_of = [state](int32_t animal) { return animal != 0 ? int32_t{state[animal].depth} : 0; };
 
   Family family{run, w};
+  FamilyMember* const rentab = w.rentab;
   for (int32_t i = 1; i <= n; ++i) {
-    if (ped[i].inbreeding >= 0) continue;
-    FamilyMember* rentab = w.rentab;
+    // Without a loop, families start at the animals that no lower-numbered
+    // descendant holds in its family; with one, the marks tell.
+    if (known_last ? w.smallest_descendant[i] < i : state[i].mark != kNoCoefficient) continue;
+    // A family that is the last to hold no member but perhaps its own
+    // animal: its size, and that animal's exact coefficient, are those of
+    // any full sib's family.
+    const int32_t sire = ped[i].sire;
+    const int32_t dam = ped[i].dam;
+    const bool own_last = known_last && ped[i].inbreeding == i;
+    const bool own_exact = exact_possible && depth_of(sire) + depth_of(dam) <= kExactDepthSum;
+    InbreedingWork::PairEntry* pair = nullptr;
+    if (known_last && w.finals[i] == (own_last ? 1 : 0) && (!own_last || own_exact)) {
+      pair = find_pair(w, sire, dam);
+    }
+    if (pair != nullptr && pair->size > 0 && (!own_last || pair->has_coefficient)) {
+      size_sum = size_sum + static_cast<float>(pair->size);
+      ++families;
+      if (pair->size > largest) largest = pair->size;
+      if (own_last) {
+        ped[i].inbreeding = truncate_to_integer(pair->coefficient * 1000.0f);
+        w.coefficient[i] = pair->coefficient;
+      }
+      continue;
+    }
+    // The family of i, breadth first; each member's parents are also noted
+    // by their arrival numbers (0 unknown), and its depth.
     int32_t size = 1;
     rentab[1] = {ped[i].sire, ped[i].dam, i, ped[i].year};
-    ped[i].inbreeding = kInFamily;
+    state[i].mark = 1;
+    w.member_depth[1] = state[i].depth;
     for (int32_t p = 1; p <= size; ++p) {
-      for (const int32_t parent : {rentab[p].sire, rentab[p].dam}) {
-        if (parent == 0 || ped[parent].inbreeding == kInFamily) continue;
-        if (++size > fammax) {
-          run.io.write_list(kConsoleOut, {"increase fammax in HAINB"});
-          run.io.plain_stop();
+      for (int32_t FamilyMember::*field : {&FamilyMember::sire, &FamilyMember::dam}) {
+        const int32_t parent = rentab[p].*field;
+        int32_t arrival = 0;
+        if (parent != 0) {
+          if (state[parent].mark > 0) {
+            arrival = state[parent].mark;
+          } else {
+            if (++size > fammax) {
+              run.io.write_list(kConsoleOut, {"increase fammax in HAINB"});
+              run.io.plain_stop();
+            }
+            rentab[size] = {ped[parent].sire, ped[parent].dam, parent, ped[parent].year};
+            state[parent].mark = static_cast<int16_t>(size);
+            w.member_depth[size] = state[parent].depth;
+            prefetch_animal(ped, state, ped[parent].sire);
+            prefetch_animal(ped, state, ped[parent].dam);
+            arrival = size;
+          }
         }
-        rentab[size] = {ped[parent].sire, ped[parent].dam, parent, ped[parent].year};
-        ped[parent].inbreeding = kInFamily;
+        (field == &FamilyMember::sire ? w.arrival_sire : w.arrival_dam)[p] = arrival;
       }
     }
     size_sum = size_sum + static_cast<float>(size);
     ++families;
     if (size > largest) largest = size;
 
-    sort_family(rentab, size);
-    family.size = size;
-    family.id = families;
-    family.index_positions();
-    if (!family.parents_come_first()) family.place_parents_first();
-    family.renumber();
-    family.code_groups();
-    tabular(run.io, w, rentab, size, prior, 0, w.member_inbreeding);
+    // The members this family is the last to hold.
+    int32_t wanted = 0;
     for (int32_t k = 1; k <= size; ++k) {
-      ped[rentab[k].animal].inbreeding = truncate_to_integer(w.member_inbreeding[k] * 1000.0f);
+      if (!known_last || ped[rentab[k].animal].inbreeding == i) w.wanted[wanted++] = k;
+    }
+    // Without a pedigree loop, ordering a family cannot stop the run, so a
+    // family with no such member is only counted, and one whose members all
+    // have exact values is computed in the order of arrival.
+    bool exact = exact_possible;
+    for (int32_t j = 0; j < wanted && exact; ++j) {
+      const int32_t k = w.wanted[j];
+      int32_t sum = 0;
+      for (const int32_t parent : {w.arrival_sire[k], w.arrival_dam[k]}) {
+        if (parent != 0) sum += w.member_depth[parent];
+      }
+      exact = sum <= kExactDepthSum;
+    }
+    if (wanted == 0) {
+      // nothing to compute
+    } else if (exact) {
+      tabular_exact(w, w.arrival_sire, w.arrival_dam, w.member_depth, size,
+                    std::span<const int32_t>(w.wanted, static_cast<size_t>(wanted)),
+                    w.member_inbreeding);
+    } else {
+      sort_family(rentab, size);
+      family.size = size;
+      family.index_positions();
+      if (!family.parents_come_first()) family.place_parents_first();
+      family.renumber();
+      family.code_groups();
+      wanted = 0;
+      for (int32_t k = 1; k <= size; ++k) {
+        if (!known_last || ped[rentab[k].animal].inbreeding == i) w.wanted[wanted++] = k;
+      }
+      tabular(run.io, w, rentab, size, prior, 0,
+              std::span<const int32_t>(w.wanted, static_cast<size_t>(wanted)),
+              w.member_inbreeding);
+    }
+    for (int32_t j = 0; j < wanted; ++j) {
+      const int32_t k = w.wanted[j];
+      const float f = w.member_inbreeding[k];
+      ped[rentab[k].animal].inbreeding = truncate_to_integer(f * 1000.0f);
+      w.coefficient[rentab[k].animal] = f;
+    }
+    for (int32_t k = 1; k <= size; ++k) state[rentab[k].animal].mark = kHasCoefficient;
+    if (pair != nullptr) {
+      *pair = {sire, dam, static_cast<int16_t>(size), 0, 0.0f};
+      if (own_last && exact) {
+        pair->has_coefficient = 1;
+        pair->coefficient = w.member_inbreeding[1];
+      }
     }
   }
   const float average = families > 0 ? size_sum / static_cast<float>(families) : 0.0f;

@@ -405,7 +405,10 @@ ReadResult TextIO::read_reals(int unit, std::span<float> items) { return read_li
 void TextIO::begin_writing(Unit& u) {
   // Writing makes the file end after the written lines: cut it at the
   // current position before the first line goes out.
-  if (::ftruncate(u.fd, u.offset) != 0 || ::lseek(u.fd, u.offset, SEEK_SET) < 0) {
+  // Devices and pipes have no end to move.
+  struct stat st {};
+  const bool regular = ::fstat(u.fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (regular && (::ftruncate(u.fd, u.offset) != 0 || ::lseek(u.fd, u.offset, SEEK_SET) < 0)) {
     fail(IoError::WriteFailure, u.number);
   }
   u.begin = u.end = 0;
@@ -494,7 +497,7 @@ void TextIO::empty_if_unwritten(int unit) {
   Unit& u = connected(unit);
   if (u.console || u.written) return;
   struct stat st {};
-  if (::fstat(u.fd, &st) == 0 && st.st_size == 0) return;
+  if (::fstat(u.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return;
   if (::ftruncate(u.fd, 0) != 0) fail(IoError::WriteFailure, unit);
 }
 

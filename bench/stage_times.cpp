@@ -1,0 +1,212 @@
+// Runs the program's stages one after the other, as the run driver does, and
+// reports the wall time of each stage and the peak memory on the error
+// stream. The console goes to standard output as in a normal run, so the two
+// can be compared. Run it in a run folder with the answers on standard input:
+//
+//   parclas-stages < answers > console
+//
+// With --inbreeding-vs-reference R it also times, after the data scan, the
+// inbreeding computation against the straightforward one kept in the tests,
+// R times each in turn on copies of the same loaded pedigree, checks that both
+// give the same values and console, and reports the medians and their ratio.
+#include <sys/resource.h>
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "classes/classes.h"
+#include "inbreeding/inbreeding.h"
+#include "inbreeding/reference_inbreeding.h"
+#include "pedigree/relationship_file.h"
+#include "recode/data_file.h"
+#include "run/file_set.h"
+#include "run/run.h"
+#include "text/parameter_file.h"
+
+namespace parclas {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Processor time of this thread: less disturbed than the wall time by other
+// work on the machine.
+double cpu_seconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const size_t h = v.size() / 2;
+  return v.size() % 2 == 1 ? v[h] : (v[h - 1] + v[h]) / 2.0;
+}
+
+long peak_kilobytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// The two console questions and the clearing of the tables, as the driver
+// has them.
+void ask_questions(Run& run) {
+  TextIO& io = run.io;
+  io.write_list(kConsoleOut, {" PARCLAS Feb 08, 1999"});
+  io.write_list(kConsoleOut, {"Oru parameter file?"});
+  io.require(io.read_text(kConsoleIn, run.t.parameter_file), kConsoleIn);
+  io.write_list(kConsoleOut, {"max recursions?"});
+  io.require(io.read_integers(kConsoleIn, std::span<int32_t>(&run.t.maximum_passes, 1)), kConsoleIn);
+}
+
+void clear_tables(Run& run) {
+  zero_fill(&run.t.pedigree[1], int64_t{relmax} * 4);
+  zero_fill(&run.t.combination[1], int64_t{kCombinationRows} * kCombinationWidth);
+}
+
+// HAINB and the straightforward HAINB, in turn, on the pedigree as the data
+// scan left it.
+void compare_inbreeding(Run& run, int rounds) {
+  const int32_t n = run.t.largest_animal;
+  std::vector<PedigreeRow> loaded(run.t.pedigree, run.t.pedigree + relmax + 1);
+  auto reference_work = std::make_unique_for_overwrite<reference::Work>();
+  reference_work->reset();
+  const float prior[kYears] = {};
+  std::vector<double> fast_times;
+  std::vector<double> reference_times;
+  std::vector<double> fast_cpu;
+  std::vector<double> reference_cpu;
+  std::vector<int32_t> fast_values;
+  std::vector<int32_t> reference_values;
+  std::string fast_console;
+  std::string reference_console;
+  for (int r = 0; r < rounds; ++r) {
+    for (const bool fast : {true, false}) {
+      std::copy(loaded.begin(), loaded.end(), run.t.pedigree);
+      std::istringstream no_input;
+      std::ostringstream console;
+      TextIO io(no_input, console, std::cerr);
+      Run side{io, run.t, run.work};
+      const Clock::time_point start = Clock::now();
+      const double cpu_start = cpu_seconds();
+      if (fast) {
+        hainb(side, n, prior);
+      } else {
+        reference::hainb(side, *reference_work, n, prior);
+      }
+      (fast ? fast_times : reference_times).push_back(seconds_since(start));
+      (fast ? fast_cpu : reference_cpu).push_back(cpu_seconds() - cpu_start);
+      std::vector<int32_t>& values = fast ? fast_values : reference_values;
+      values.clear();
+      for (int32_t a = 1; a <= n; ++a) values.push_back(run.t.pedigree[a].inbreeding);
+      (fast ? fast_console : reference_console) = console.str();
+    }
+  }
+  std::copy(loaded.begin(), loaded.end(), run.t.pedigree);
+  const double fast = median(fast_times);
+  const double slow = median(reference_times);
+  std::fprintf(stderr, "HAINB, median of %d: %.3f s; straightforward: %.3f s; ratio %.1f\n", rounds,
+               fast, slow, slow / fast);
+  std::fprintf(stderr, "  processor time: %.3f s; straightforward: %.3f s; ratio %.1f\n",
+               median(fast_cpu), median(reference_cpu), median(reference_cpu) / median(fast_cpu));
+  std::fprintf(stderr, "  values %s, console %s\n",
+               fast_values == reference_values ? "identical" : "DIFFER",
+               fast_console == reference_console ? "identical" : "DIFFERS");
+}
+
+int run_timed(int compare_rounds) {
+  auto tables = std::make_unique_for_overwrite<RunTables>();
+  auto work = std::make_unique_for_overwrite<InbreedingWork>();
+  tables->reset();
+  work->reset();
+  TextIO io(std::cin, std::cout, std::cerr);
+  Run run{io, *tables, *work};
+  const RunTables& t = *tables;
+
+  struct Stage {
+    const char* name;
+    std::function<void(Run&)> run;
+    bool inbreeding = false;
+  };
+  const Stage stages[] = {
+      {"console questions", ask_questions},
+      {"parameter file", read_parameter_file},
+      {"file set and tables",
+       [](Run& r) {
+         check_output_names(r);
+         open_file_set(r);
+         clear_tables(r);
+       }},
+      {"relationship file", load_relationship_file},
+      {"data scan", scan_data_file},
+      {"inbreeding", report_inbreeding, true},
+      {"expansion", [](Run& r) {
+         report_data_scan(r);
+         expand_combinations(r);
+       }},
+      {"numbering", number_classes},
+      {"pedigree coefficients", write_pedigree_coefficients},
+      {"class files", wrclass},
+      {"recoded data", write_recoded_data},
+      {"new parameter file",
+       [&t](Run& r) {
+         write_parameter_file(r, t.classes_with_parents + t.classes_without_parents +
+                                     t.own_class_animals);
+         empty_unwritten_outputs(r);
+       }},
+  };
+  std::vector<std::pair<const char*, double>> times;
+  int status = 0;
+  try {
+    for (const Stage& stage : stages) {
+      if (stage.inbreeding && compare_rounds > 0) compare_inbreeding(run, compare_rounds);
+      const Clock::time_point begin = Clock::now();
+      stage.run(run);
+      times.emplace_back(stage.name, seconds_since(begin));
+    }
+    const Clock::time_point begin = Clock::now();
+    status = io.close_all();
+    times.emplace_back("closing files", seconds_since(begin));
+  } catch (const RunEnd& end) {
+    status = end.status;
+    io.close_all_quietly();
+    std::fprintf(stderr, "the run stopped after %zu stages\n", times.size());
+  }
+  std::cout.flush();
+  std::fprintf(stderr, "%-24s %9s\n", "stage", "seconds");
+  for (const auto& [name, s] : times) std::fprintf(stderr, "%-24s %9.3f\n", name, s);
+  double whole = 0.0;
+  for (const auto& [name, s] : times) whole += s;
+  std::fprintf(stderr, "%-24s %9.3f\n", "whole run", whole);
+  std::fprintf(stderr, "%-24s %9.1f MB\n", "peak memory", static_cast<double>(peak_kilobytes()) / 1024.0);
+  return status;
+}
+
+}  // namespace
+}  // namespace parclas
+
+int main(int argc, char** argv) {
+  std::ios::sync_with_stdio(false);
+  int rounds = 0;
+  if (argc == 3 && std::strcmp(argv[1], "--inbreeding-vs-reference") == 0) {
+    rounds = std::atoi(argv[2]);
+  } else if (argc != 1) {
+    std::fprintf(stderr, "usage: parclas-stages [--inbreeding-vs-reference ROUNDS] < answers\n");
+    return 2;
+  }
+  return parclas::run_timed(rounds);
+}

@@ -1,0 +1,332 @@
+// The inbreeding computation holds every value of the straightforward one:
+// random pedigrees of many shapes go through both, and every animal's stored
+// thousandths, its single-precision coefficient (bit for bit) and the console
+// (summary line or stop message) must agree. The kernel is also compared on
+// its own, member by member, on random family tables.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdint>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "inbreeding/inbreeding.h"
+#include "inbreeding/reference_inbreeding.h"
+#include "run/run.h"
+
+namespace parclas {
+namespace {
+
+class Random {
+ public:
+  explicit Random(uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 1) {}
+  uint64_t next() {
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  int32_t below(int32_t n) { return static_cast<int32_t>((next() >> 33) % static_cast<uint64_t>(n)); }
+  bool chance(int percent) { return below(100) < percent; }
+
+ private:
+  uint64_t state_;
+};
+
+// How a random pedigree is drawn.
+struct Shape {
+  int generations = 6;
+  int per_generation = 10;     // animals born per generation (varies +-50%)
+  int breeders = 6;            // animals of a generation that get offspring
+  int unknown_percent = 20;    // parents left unknown
+  int close_percent = 5;       // full-sib, parent-offspring and selfing matings
+  int reach_back = 2;          // generations a parent may lie back
+  int hole_percent = 3;        // numbers without an animal
+  int odd_year_percent = 0;    // years equal to or after a parent's, or outside 1..100
+  bool shuffled = true;        // animal numbers in random order, else by birth
+  int loop_percent = 0;        // pedigrees given a loop
+};
+
+struct Pedigree {
+  std::vector<PedigreeRow> rows;  // rows 1..n, as the loader leaves them
+  int32_t n = 0;
+};
+
+Pedigree draw(const Shape& shape, Random& rng) {
+  struct Animal {
+    int32_t sire = -1;
+    int32_t dam = -1;
+    int32_t year = 0;
+    int32_t generation = 0;
+  };
+  std::vector<Animal> animals;
+  std::vector<std::vector<int32_t>> by_generation(static_cast<size_t>(shape.generations));
+  const int interval = 1 + rng.below(3);
+  for (int g = 0; g < shape.generations; ++g) {
+    const int count = std::max(1, shape.per_generation / 2 + rng.below(shape.per_generation + 1));
+    for (int c = 0; c < count; ++c) {
+      Animal a;
+      a.generation = g;
+      a.year = 1 + g * interval + rng.below(interval);
+      if (g > 0) {
+        auto pick = [&]() -> int32_t {
+          const int back = 1 + rng.below(std::min(g, shape.reach_back));
+          const auto& pool = by_generation[static_cast<size_t>(g - back)];
+          const int limit = std::min<int>(shape.breeders, static_cast<int>(pool.size()));
+          return pool[static_cast<size_t>(rng.below(limit))];
+        };
+        a.sire = rng.chance(shape.unknown_percent) ? -1 : pick();
+        a.dam = rng.chance(shape.unknown_percent) ? -1 : pick();
+        if (rng.chance(shape.close_percent)) {
+          const int kind = rng.below(3);
+          if (kind == 0 && a.sire >= 0) {
+            a.dam = a.sire;  // selfing
+          } else if (kind == 1 && a.sire >= 0 && animals[static_cast<size_t>(a.sire)].dam >= 0) {
+            a.dam = animals[static_cast<size_t>(a.sire)].dam;  // son and his dam
+          } else if (a.dam >= 0) {
+            // a full sib of the dam, if the same pair had another offspring
+            const Animal& d = animals[static_cast<size_t>(a.dam)];
+            for (size_t k = 0; k < animals.size(); ++k) {
+              if (static_cast<int32_t>(k) != a.dam && animals[k].sire == d.sire &&
+                  animals[k].dam == d.dam && d.sire >= 0) {
+                a.sire = static_cast<int32_t>(k);
+                break;
+              }
+            }
+          }
+        }
+      }
+      if (rng.chance(shape.odd_year_percent)) {
+        const int kind = rng.below(4);
+        const int32_t parent = a.sire >= 0 ? a.sire : a.dam;
+        if (kind == 0 && parent >= 0) a.year = animals[static_cast<size_t>(parent)].year;
+        if (kind == 1 && parent >= 0) a.year = animals[static_cast<size_t>(parent)].year - 1 - rng.below(3);
+        if (kind == 2) a.year = 101 + rng.below(5);
+        if (kind == 3) a.year = -rng.below(3);
+      }
+      by_generation[static_cast<size_t>(g)].push_back(static_cast<int32_t>(animals.size()));
+      animals.push_back(a);
+    }
+  }
+  // Numbers: some left as holes, the animals in birth or random order.
+  const int32_t count = static_cast<int32_t>(animals.size());
+  std::vector<int32_t> order(static_cast<size_t>(count));
+  for (int32_t k = 0; k < count; ++k) order[static_cast<size_t>(k)] = k;
+  if (shape.shuffled) {
+    for (int32_t k = count - 1; k > 0; --k) std::swap(order[static_cast<size_t>(k)], order[static_cast<size_t>(rng.below(k + 1))]);
+  }
+  std::vector<int32_t> number(static_cast<size_t>(count));
+  int32_t next = 0;
+  for (const int32_t k : order) {
+    while (rng.chance(shape.hole_percent)) ++next;
+    number[static_cast<size_t>(k)] = ++next;
+  }
+  Pedigree p;
+  p.n = next;
+  p.rows.assign(static_cast<size_t>(next) + 1, PedigreeRow{});
+  for (int32_t k = 0; k < count; ++k) {
+    const Animal& a = animals[static_cast<size_t>(k)];
+    PedigreeRow& row = p.rows[static_cast<size_t>(number[static_cast<size_t>(k)])];
+    row.sire = a.sire >= 0 ? number[static_cast<size_t>(a.sire)] : 0;
+    row.dam = a.dam >= 0 ? number[static_cast<size_t>(a.dam)] : 0;
+    row.year = a.year;
+  }
+  if (rng.chance(shape.loop_percent) && count > 0) {
+    // An animal made its own sire, or an early animal given a late one as dam.
+    const int32_t late = number[static_cast<size_t>(count - 1)];
+    if (rng.chance(30)) {
+      p.rows[static_cast<size_t>(late)].sire = late;
+    } else {
+      p.rows[static_cast<size_t>(number[static_cast<size_t>(rng.below(count))])].dam = late;
+    }
+  }
+  return p;
+}
+
+// Both computations on one run's tables.
+class InbreedingIdentity : public ::testing::Test {
+ protected:
+  struct Outcome {
+    std::string console;
+    std::vector<int32_t> values;
+    std::vector<uint32_t> coefficients;
+    bool stopped = false;
+  };
+
+  Outcome run_one(const Pedigree& p, bool fast) {
+    std::copy(p.rows.begin(), p.rows.end(), tables_->pedigree);
+    std::istringstream in;
+    std::ostringstream console;
+    TextIO io(in, console, console);
+    parclas::Run run{io, *tables_, *work_};
+    const float prior[kYears] = {};
+    Outcome out;
+    try {
+      if (fast) {
+        hainb(run, p.n, prior);
+      } else {
+        reference::hainb(run, *reference_, p.n, prior);
+      }
+    } catch (const RunEnd&) {
+      out.stopped = true;
+    }
+    out.console = console.str();
+    if (!out.stopped) {
+      for (int32_t a = 1; a <= p.n; ++a) {
+        out.values.push_back(tables_->pedigree[a].inbreeding);
+        const float f = fast ? work_->coefficient[a] : reference_->coefficient[a];
+        out.coefficients.push_back(std::bit_cast<uint32_t>(f));
+      }
+    }
+    return out;
+  }
+
+  // Returns the number of pedigrees that ran to the end.
+  int compare(const Shape& shape, int pedigrees, uint64_t seed) {
+    int completed = 0;
+    for (int k = 0; k < pedigrees; ++k) {
+      Random rng(seed * 1000 + static_cast<uint64_t>(k));
+      const Pedigree p = draw(shape, rng);
+      const Outcome fast = run_one(p, true);
+      const Outcome slow = run_one(p, false);
+      SCOPED_TRACE("seed " + std::to_string(seed) + ", pedigree " + std::to_string(k) + ", " +
+                   std::to_string(p.n) + " numbers");
+      EXPECT_EQ(fast.console, slow.console);
+      EXPECT_EQ(fast.stopped, slow.stopped);
+      EXPECT_EQ(fast.values, slow.values);
+      EXPECT_EQ(fast.coefficients, slow.coefficients);
+      if (::testing::Test::HasFailure()) return completed;
+      completed += fast.stopped ? 0 : 1;
+    }
+    return completed;
+  }
+
+  static void SetUpTestSuite() {
+    tables_ = std::make_unique<RunTables>();
+    work_ = std::make_unique<InbreedingWork>();
+    reference_ = std::make_unique<reference::Work>();
+  }
+  static void TearDownTestSuite() {
+    tables_.reset();
+    work_.reset();
+    reference_.reset();
+  }
+
+  static std::unique_ptr<RunTables> tables_;
+  static std::unique_ptr<InbreedingWork> work_;
+  static std::unique_ptr<reference::Work> reference_;
+};
+
+std::unique_ptr<RunTables> InbreedingIdentity::tables_;
+std::unique_ptr<InbreedingWork> InbreedingIdentity::work_;
+std::unique_ptr<reference::Work> InbreedingIdentity::reference_;
+
+TEST_F(InbreedingIdentity, ShallowHerdsWithHolesAndUnknownParents) {
+  Shape shape;
+  EXPECT_EQ(compare(shape, 300, 1), 300);
+  shape.shuffled = false;
+  shape.unknown_percent = 40;
+  EXPECT_EQ(compare(shape, 100, 2), 100);
+}
+
+// Thirty to forty-five generations of a small line: families of a few hundred
+// members, values rounded in single precision and dependent on member order.
+TEST_F(InbreedingIdentity, DeepLines) {
+  Shape shape;
+  shape.generations = 30;
+  shape.per_generation = 5;
+  shape.breeders = 4;
+  shape.unknown_percent = 8;
+  EXPECT_GT(compare(shape, 120, 3), 100);
+  shape.generations = 45;
+  shape.per_generation = 3;
+  shape.reach_back = 4;
+  shape.shuffled = false;
+  EXPECT_GT(compare(shape, 60, 4), 50);
+}
+
+// Repeated full-sib, parent-offspring and self matings in tiny lines.
+TEST_F(InbreedingIdentity, CloseMatings) {
+  Shape shape;
+  shape.generations = 20;
+  shape.per_generation = 4;
+  shape.breeders = 2;
+  shape.unknown_percent = 3;
+  shape.close_percent = 60;
+  EXPECT_GT(compare(shape, 250, 5), 200);
+}
+
+// Parents of the same year as their offspring, or later; years outside
+// 1..100 (unknown parents without a group).
+TEST_F(InbreedingIdentity, ParentsNotEarlierAndYearsOutsideTheGroups) {
+  Shape shape;
+  shape.generations = 12;
+  shape.per_generation = 6;
+  shape.breeders = 4;
+  shape.odd_year_percent = 30;
+  shape.close_percent = 20;
+  EXPECT_GT(compare(shape, 250, 6), 200);
+}
+
+// Loops and oversized families stop both computations with the same message.
+TEST_F(InbreedingIdentity, StopsAtTheSameFamily) {
+  Shape shape;
+  shape.generations = 10;
+  shape.per_generation = 8;
+  shape.loop_percent = 100;
+  const int completed = compare(shape, 60, 7);
+  EXPECT_LT(completed, 60);
+  shape.loop_percent = 0;
+  shape.generations = 14;
+  shape.per_generation = 120;
+  shape.breeders = 120;
+  shape.unknown_percent = 2;
+  shape.reach_back = 1;
+  shape.hole_percent = 0;
+  EXPECT_LT(compare(shape, 6, 8), 6);
+}
+
+// Random family tables in parents-first order, with group codes inside and
+// outside the group block: every member's coefficient from the whole table,
+// and from the kernel asked for some members only.
+TEST(TabularKernel, WantedMembersMatchTheWholeTable) {
+  auto work = std::make_unique<InbreedingWork>();
+  auto ref = std::make_unique<reference::Work>();
+  std::istringstream in;
+  std::ostringstream console;
+  TextIO io(in, console, console);
+  const float prior[kYears] = {};
+  reference::tabular(io, *ref, ref->rentab, 0, prior, kGroups, ref->member_inbreeding);
+  tabular(io, *work, work->rentab, 0, prior, kGroups, {}, work->member_inbreeding);
+  Random rng(11);
+  for (int t = 0; t < 300; ++t) {
+    const int32_t n = 1 + rng.below(t % 10 == 0 ? fammax : 60);
+    std::vector<FamilyMember> members(static_cast<size_t>(n) + 1);
+    for (int32_t k = 1; k <= n; ++k) {
+      auto parent = [&]() -> int32_t {
+        if (k > 1 && !rng.chance(15)) return 1 + rng.below(k - 1);
+        return rng.chance(80) ? -rng.below(kGroups) : -kGroups - 1 - rng.below(3);
+      };
+      members[static_cast<size_t>(k)] = {parent(), parent(), k, 0};
+      if (rng.chance(5)) members[static_cast<size_t>(k)].dam = members[static_cast<size_t>(k)].sire;
+    }
+    std::vector<float> whole(static_cast<size_t>(n) + 1);
+    reference::tabular(io, *ref, members.data(), n, prior, 0, whole.data());
+    std::vector<int32_t> wanted;
+    for (int32_t k = 1; k <= n; ++k) {
+      if (t % 2 == 0 || rng.chance(10)) wanted.push_back(k);
+    }
+    std::vector<float> some(static_cast<size_t>(n) + 1, -7.0f);
+    tabular(io, *work, members.data(), n, prior, 0, wanted, some.data());
+    for (const int32_t k : wanted) {
+      ASSERT_EQ(std::bit_cast<uint32_t>(some[static_cast<size_t>(k)]),
+                std::bit_cast<uint32_t>(whole[static_cast<size_t>(k)]))
+          << "table " << t << ", member " << k << " of " << n;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace parclas

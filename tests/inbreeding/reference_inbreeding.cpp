@@ -1,0 +1,283 @@
+// A copy of the program's first inbreeding computation, unchanged but for
+// its names and the record of each animal's single-precision coefficient.
+#include "inbreeding/reference_inbreeding.h"
+
+#include <cstring>
+#include <stdexcept>
+#include <utility>
+
+#include "run/run.h"
+#include "run/text_io.h"
+
+namespace parclas::reference {
+
+void Work::reset() { std::memset(static_cast<void*>(this), 0, sizeof *this); }
+
+namespace {
+
+// Matrix position of a parent reference: a member position after the groups,
+// a group position, or position 0 for a group code outside the group block.
+inline int32_t position(int32_t reference, int32_t groups, int32_t members) {
+  if (reference > 0) return reference <= members ? groups + reference : 0;
+  if (reference < -groups) return 0;
+  const int32_t p = groups + reference;
+  return p >= 1 ? p : 0;
+}
+
+float prior_of(std::span<const float> prior, int32_t group) {
+  return static_cast<size_t>(group) <= prior.size() ? prior[static_cast<size_t>(group - 1)] : 0.0f;
+}
+
+}  // namespace
+
+void tabular(TextIO& io, Work& w, const FamilyMember* members, int32_t n,
+             std::span<const float> prior, int32_t group_count, float* inbreeding) {
+  auto& a = w.matrix;
+  if (group_count > 0) {
+    std::memset(a, 0, sizeof a);
+    if (group_count > maxped) {
+      io.write_list(kConsoleOut, {"TABULAR: maxped should be >> ", group_count});
+      io.plain_stop();
+    }
+    w.groups = group_count;
+    const int32_t m = group_count;
+    for (int32_t i = 1; i <= m; ++i) {
+      for (int32_t j = 1; j <= m; ++j) a[i][j] = 2.0f * prior_of(prior, i > j ? i : j);
+    }
+    for (int32_t i = 1; i <= m; ++i) {
+      for (int32_t j = m + 1; j <= maxped; ++j) a[i][j] = a[j][i] = 2.0f * prior_of(prior, i);
+    }
+  }
+  const int32_t m = w.groups;
+  if (n + m > maxped) {
+    io.write_list(kConsoleOut, {"MAXPED in TABULAR should be at least ", n + m});
+    io.plain_stop();
+  }
+  for (int32_t p = m + 1; p <= m + n; ++p) {
+    a[p][p] = 1.0f;
+    for (int32_t q = p + 1; q <= m + n; ++q) a[p][q] = 0.0f;
+  }
+  for (int32_t i = 1; i <= n; ++i) {
+    const int32_t I = m + i;
+    const int32_t S = position(members[i].sire, m, n);
+    const int32_t D = position(members[i].dam, m, n);
+    a[I][I] = a[S][D] * 0.5f + a[I][I];
+    float* row = a[I];
+    for (int32_t j = i + 1; j <= n; ++j) {
+      const int32_t J = m + j;
+      const int32_t Sj = position(members[j].sire, m, n);
+      const int32_t Dj = position(members[j].dam, m, n);
+      row[J] = (row[Sj] + row[Dj]) * 0.5f;
+      a[J][I] = row[J];
+    }
+  }
+  for (int32_t i = 1; i <= n; ++i) inbreeding[i] = a[m + i][m + i] - 1.0f;
+}
+
+// Iterative quicksort with the pivot key copied out of the middle member.
+// Ranges waiting on the stack are disjoint and hold two members or more, so
+// fammax / 2 entries are always enough.
+void sort_family(FamilyMember* members, int32_t count) {
+  if (count < 2) return;
+  if (count > fammax) throw std::logic_error("family larger than fammax");
+  struct Range {
+    int32_t low;
+    int32_t high;
+  };
+  Range stack[fammax / 2 + 1];
+  int top = 0;
+  stack[top++] = {1, count};
+  while (top > 0) {
+    const Range range = stack[--top];
+    const int32_t low = range.low;
+    int32_t high = range.high;
+    while (true) {
+      int32_t i = low;
+      int32_t j = high;
+      const int32_t pivot = members[(low + high) / 2].year;
+      do {
+        while (members[i].year < pivot) ++i;
+        while (members[j].year > pivot) --j;
+        if (i <= j) {
+          std::swap(members[i], members[j]);
+          ++i;
+          --j;
+        }
+      } while (i <= j);
+      if (i < high) stack[top++] = {i, high};
+      high = j;
+      if (!(low < high)) break;
+    }
+  }
+}
+
+namespace {
+
+const Format kProcessed("('   processed ',I6,' families of size max, ave:',I4,F7.1)");
+
+constexpr int32_t kNoCoefficient = -1;
+constexpr int32_t kInFamily = -2;
+// Group code for an unknown parent of a member whose year has no group: it
+// points below the group block, where every relationship is 0.
+constexpr int32_t kNoGroup = -kGroups;
+
+struct Family {
+  Run& run;
+  Work& w;
+  int32_t size = 0;
+  int32_t id = 0;
+
+  bool is_member(int32_t animal) const {
+    return animal >= 1 && animal <= relmax && w.family_of[animal] == id;
+  }
+
+  void index_positions() {
+    for (int32_t k = 1; k <= size; ++k) {
+      w.family_of[w.rentab[k].animal] = id;
+      w.position_of[w.rentab[k].animal] = k;
+    }
+  }
+
+  bool parents_come_first() const {
+    for (int32_t k = 1; k <= size; ++k) {
+      for (const int32_t parent : {w.rentab[k].sire, w.rentab[k].dam}) {
+        if (parent != 0 && is_member(parent) && w.position_of[parent] >= k) return false;
+      }
+    }
+    return true;
+  }
+
+  bool ready(int32_t k) const {
+    for (const int32_t parent : {w.rentab[k].sire, w.rentab[k].dam}) {
+      if (parent != 0 && is_member(parent) && !w.placed[w.position_of[parent]]) return false;
+    }
+    return true;
+  }
+
+  // Whether member k is reached again by following parents from it.
+  bool own_ancestor(int32_t k) {
+    int32_t top = 0;
+    for (int32_t q = 1; q <= size; ++q) w.visited[q] = false;
+    w.stack[top++] = k;
+    bool first = true;
+    while (top > 0) {
+      const int32_t q = w.stack[--top];
+      if (!first && q == k) return true;
+      first = false;
+      for (const int32_t parent : {w.rentab[q].sire, w.rentab[q].dam}) {
+        if (parent == 0 || !is_member(parent)) continue;
+        const int32_t p = w.position_of[parent];
+        if (p == k) return true;
+        if (!w.visited[p]) {
+          w.visited[p] = true;
+          w.stack[top++] = p;
+        }
+      }
+    }
+    return false;
+  }
+
+  // Puts parents before offspring: repeatedly the first member, in the
+  // sorted order, whose parents are all placed. A loop makes it impossible.
+  void place_parents_first() {
+    for (int32_t k = 1; k <= size; ++k) w.placed[k] = false;
+    for (int32_t out = 1; out <= size; ++out) {
+      int32_t pick = 0;
+      for (int32_t k = 1; k <= size && pick == 0; ++k) {
+        if (!w.placed[k] && ready(k)) pick = k;
+      }
+      if (pick == 0) {
+        for (int32_t k = 1; k <= size; ++k) {
+          if (!w.placed[k] && own_ancestor(k)) {
+            run.io.write_list(kConsoleOut, {"pedigree loop: animal is its own ancestor: ",
+                                            w.rentab[k].animal});
+            run.io.plain_stop();
+          }
+        }
+        throw std::logic_error("no member to place and no loop");
+      }
+      w.placed[pick] = true;
+      w.reordered[out] = w.rentab[pick];
+    }
+    for (int32_t k = 1; k <= size; ++k) w.rentab[k] = w.reordered[k];
+    index_positions();
+  }
+
+  // Parent animal numbers become member positions.
+  void renumber() {
+    for (int32_t FamilyMember::*field : {&FamilyMember::sire, &FamilyMember::dam}) {
+      for (int32_t k = 1; k <= size; ++k) {
+        const int32_t parent = w.rentab[k].*field;
+        if (parent > 0 && !is_member(parent)) {
+          run.io.write_list(kConsoleOut, {"HAINB:number not renumbered in rentab:", parent});
+          run.io.plain_stop();
+        }
+      }
+    }
+    for (int32_t k = 1; k <= size; ++k) {
+      FamilyMember& m = w.rentab[k];
+      if (m.sire > 0) m.sire = w.position_of[m.sire];
+      if (m.dam > 0) m.dam = w.position_of[m.dam];
+    }
+  }
+
+  void code_groups() {
+    for (int32_t k = 1; k <= size; ++k) {
+      FamilyMember& m = w.rentab[k];
+      const int32_t code = (m.year >= 1 && m.year <= kGroups) ? m.year - kGroups : kNoGroup;
+      if (m.sire == 0) m.sire = code;
+      if (m.dam == 0) m.dam = code;
+    }
+  }
+};
+
+}  // namespace
+
+void hainb(Run& run, Work& w, int32_t n, std::span<const float> prior) {
+  PedigreeRow* ped = run.t.pedigree;
+  int32_t families = 0;
+  int32_t largest = 0;
+  float size_sum = 0.0f;
+  reference::tabular(run.io, w, w.rentab, 0, prior, kGroups, w.member_inbreeding);
+  for (int32_t a = 1; a <= n; ++a) ped[a].inbreeding = kNoCoefficient;
+
+  Family family{run, w};
+  for (int32_t i = 1; i <= n; ++i) {
+    if (ped[i].inbreeding >= 0) continue;
+    FamilyMember* rentab = w.rentab;
+    int32_t size = 1;
+    rentab[1] = {ped[i].sire, ped[i].dam, i, ped[i].year};
+    ped[i].inbreeding = kInFamily;
+    for (int32_t p = 1; p <= size; ++p) {
+      for (const int32_t parent : {rentab[p].sire, rentab[p].dam}) {
+        if (parent == 0 || ped[parent].inbreeding == kInFamily) continue;
+        if (++size > fammax) {
+          run.io.write_list(kConsoleOut, {"increase fammax in HAINB"});
+          run.io.plain_stop();
+        }
+        rentab[size] = {ped[parent].sire, ped[parent].dam, parent, ped[parent].year};
+        ped[parent].inbreeding = kInFamily;
+      }
+    }
+    size_sum = size_sum + static_cast<float>(size);
+    ++families;
+    if (size > largest) largest = size;
+
+    reference::sort_family(rentab, size);
+    family.size = size;
+    family.id = families;
+    family.index_positions();
+    if (!family.parents_come_first()) family.place_parents_first();
+    family.renumber();
+    family.code_groups();
+    reference::tabular(run.io, w, rentab, size, prior, 0, w.member_inbreeding);
+    for (int32_t k = 1; k <= size; ++k) {
+      ped[rentab[k].animal].inbreeding = truncate_to_integer(w.member_inbreeding[k] * 1000.0f);
+      w.coefficient[rentab[k].animal] = w.member_inbreeding[k];
+    }
+  }
+  const float average = families > 0 ? size_sum / static_cast<float>(families) : 0.0f;
+  run.io.write_formatted(kConsoleOut, kProcessed, {families, largest, average});
+}
+
+}  // namespace parclas::reference
