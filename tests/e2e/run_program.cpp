@@ -88,8 +88,9 @@ Outcome run_program(const fs::path& dir, const std::string& answers, const RunOp
       ::_exit(127);
     }
     if (options.file_size_limit >= 0) {
-      // A write past the limit then fails with EFBIG instead of killing the process.
-      std::signal(SIGXFSZ, SIG_IGN);
+      // The program itself must turn a write past the limit into its report:
+      // the signal that would end it keeps its default action here.
+      std::signal(SIGXFSZ, SIG_DFL);
       const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
                          static_cast<rlim_t>(options.file_size_limit)};
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(127);
