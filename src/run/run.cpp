@@ -12,8 +12,6 @@
 
 namespace parclas {
 
-namespace {
-
 void ask_questions(Run& run) {
   TextIO& io = run.io;
   io.write_list(kConsoleOut, {" PARCLAS Feb 08, 1999"});
@@ -27,6 +25,8 @@ void clear_tables(Run& run) {
   zero_fill(&run.t.pedigree[1], int64_t{relmax} * 4);
   zero_fill(&run.t.combination[1], int64_t{kCombinationRows} * kCombinationWidth);
 }
+
+namespace {
 
 int32_t total_classes(const RunTables& t) {
   return t.classes_with_parents + t.classes_without_parents + t.own_class_animals;

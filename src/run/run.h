@@ -33,6 +33,11 @@ std::string_view text_of(const std::array<char, N>& field) {
   return std::string_view(field.data(), N);
 }
 
+// The first stages of the run: the banner and the two console questions, and
+// the zero-fill of the pedigree and combination tables.
+void ask_questions(Run& run);
+void clear_tables(Run& run);
+
 // Runs the whole program once with the given console streams, in the
 // current directory. Returns the exit status.
 int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTables& tables,
