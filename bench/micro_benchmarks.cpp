@@ -14,7 +14,7 @@
 #include "classes/combination_table.h"
 #include "inbreeding/inbreeding.h"
 #include "inbreeding/reference_inbreeding.h"
-#include "run/text_io.h"
+#include "text/text_io.h"
 #include "text/fields.h"
 
 namespace parclas {

@@ -17,21 +17,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "classes/classes.h"
+#include "driver/driver.h"
 #include "inbreeding/inbreeding.h"
 #include "inbreeding/reference_inbreeding.h"
-#include "pedigree/relationship_file.h"
-#include "recode/data_file.h"
-#include "run/file_set.h"
 #include "run/run.h"
-#include "text/parameter_file.h"
 
 namespace parclas {
 namespace {
@@ -119,45 +114,14 @@ int run_timed(int compare_rounds) {
   work->reset();
   TextIO io(std::cin, std::cout, std::cerr);
   Run run{io, *tables, *work};
-  const RunTables& t = *tables;
 
-  struct Stage {
-    const char* name;
-    std::function<void(Run&)> run;
-    bool inbreeding = false;
-  };
-  const Stage stages[] = {
-      {"console questions", ask_questions},
-      {"parameter file", read_parameter_file},
-      {"file set and tables",
-       [](Run& r) {
-         check_output_names(r);
-         open_file_set(r);
-         clear_tables(r);
-       }},
-      {"relationship file", load_relationship_file},
-      {"data scan", scan_data_file},
-      {"inbreeding", report_inbreeding, true},
-      {"expansion", [](Run& r) {
-         report_data_scan(r);
-         expand_combinations(r);
-       }},
-      {"numbering", number_classes},
-      {"pedigree coefficients", write_pedigree_coefficients},
-      {"class files", wrclass},
-      {"recoded data", write_recoded_data},
-      {"new parameter file",
-       [&t](Run& r) {
-         write_parameter_file(r, t.classes_with_parents + t.classes_without_parents +
-                                     t.own_class_animals);
-         empty_unwritten_outputs(r);
-       }},
-  };
   std::vector<std::pair<const char*, double>> times;
   int status = 0;
   try {
-    for (const Stage& stage : stages) {
-      if (stage.inbreeding && compare_rounds > 0) compare_inbreeding(run, compare_rounds);
+    for (const Stage& stage : run_stages()) {
+      if (std::strcmp(stage.name, "inbreeding") == 0 && compare_rounds > 0) {
+        compare_inbreeding(run, compare_rounds);
+      }
       const Clock::time_point begin = Clock::now();
       stage.run(run);
       times.emplace_back(stage.name, seconds_since(begin));
@@ -167,7 +131,11 @@ int run_timed(int compare_rounds) {
     times.emplace_back("closing files", seconds_since(begin));
   } catch (const RunEnd& end) {
     status = end.status;
-    io.close_all_quietly();
+    if (end.plain) {
+      io.close_all();
+    } else {
+      io.close_all_quietly();
+    }
     std::fprintf(stderr, "the run stopped after %zu stages\n", times.size());
   }
   std::cout.flush();

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <type_traits>
 
-#include "run/text_io.h"
+#include "text/text_io.h"
 #include "support.h"
 
 using namespace parclas;

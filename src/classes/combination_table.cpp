@@ -1,6 +1,6 @@
 #include "classes/combination_table.h"
 
-#include "run/text_io.h"
+#include "text/text_io.h"
 
 namespace parclas {
 

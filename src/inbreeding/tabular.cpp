@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "inbreeding/inbreeding.h"
-#include "run/text_io.h"
+#include "text/text_io.h"
 
 namespace parclas {
 

@@ -1,11 +1,11 @@
-// The run: its units, its context and its entry point.
+// What every stage works on: the units of the fixed file set and the run's
+// context (text layer, tables, inbreeding work).
 #pragma once
 
-#include <iosfwd>
 #include <string_view>
 
 #include "run/tables.h"
-#include "run/text_io.h"
+#include "text/text_io.h"
 
 namespace parclas {
 
@@ -37,10 +37,5 @@ std::string_view text_of(const std::array<char, N>& field) {
 // the zero-fill of the pedigree and combination tables.
 void ask_questions(Run& run);
 void clear_tables(Run& run);
-
-// Runs the whole program once with the given console streams, in the
-// current directory. Returns the exit status.
-int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTables& tables,
-                InbreedingWork& work);
 
 }  // namespace parclas

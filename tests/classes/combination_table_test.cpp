@@ -5,7 +5,7 @@
 #include <memory>
 #include <sstream>
 
-#include "run/text_io.h"
+#include "text/text_io.h"
 
 namespace parclas {
 namespace {
@@ -98,7 +98,7 @@ TEST_F(CombinationTableTest, TwoThousandTakenRowsStopTheRun) {
   } catch (const RunEnd& end) {
     status = end.status;
   }
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(status, 1);
   EXPECT_EQ(out.str(), " hash matrix too small\n      500000           8           2\n");
   EXPECT_EQ(count, 0);
 }

@@ -158,6 +158,11 @@ struct Case {
     status = number;
     return *this;
   }
+  // A plain stop: the message as the last console line, exit status 1.
+  Case& stops() {
+    status = 1;
+    return *this;
+  }
   Case& leaves(Files f) {
     after = std::move(f);
     return *this;
@@ -188,26 +193,32 @@ std::vector<Case> cases() {
   // The console answers.
   c.push_back(Case("no_answers", worked())
                   .answers("")
+                  .stops()
                   .tail(" Oru parameter file?\n")
                   .fails(24, "end-of-file during read", 5, "stdin"));
   c.push_back(Case("no_second_answer", worked())
                   .answers("par.txt\n")
+                  .stops()
                   .tail(" max recursions?\n")
                   .fails(24, "end-of-file during read", 5, "stdin"));
   c.push_back(Case("passes_not_a_number", worked())
                   .answers("par.txt\nfive\n")
+                  .stops()
                   .tail(" max recursions?\n")
                   .fails(59, "list-directed I/O syntax error", 5, "stdin"));
   c.push_back(Case("passes_real", worked())
                   .answers("par.txt\n2.5\n")
+                  .stops()
                   .tail(" max recursions?\n")
                   .fails(59, "list-directed I/O syntax error", 5, "stdin"));
   c.push_back(Case("passes_too_large", worked())
                   .answers("par.txt\n3000000000\n")
+                  .stops()
                   .tail(" max recursions?\n")
                   .fails(64, "input conversion error", 5, "stdin"));
   c.push_back(Case("blank_parameter_file_name", worked())
                   .answers("   \n5\n")
+                  .stops()
                   .tail(" max recursions?\n")
                   .fails(30, "open failure", 10, "$WORK/"));
 
@@ -215,45 +226,58 @@ std::vector<Case> cases() {
   const std::string incomplete = " file par.txt              incomplete\n";
   c.push_back(Case("parameter_file_missing", worked())
                   .answers("nopar.txt\n5\n")
+                  .stops()
                   .tail(" max recursions?\n file nopar.txt            incomplete\n")
                   .leaves({{"nopar.txt", ""}}));
-  c.push_back(Case("parameter_file_empty", worked({{"par.txt", ""}})).tail(incomplete));
+  c.push_back(Case("parameter_file_empty", worked({{"par.txt", ""}})).stops()
+                  .tail(incomplete));
   c.push_back(
-      Case("parameter_file_blank", worked({{"par.txt", "  \n \n\n   \n \n"}})).tail(incomplete));
+      Case("parameter_file_blank", worked({{"par.txt", "  \n \n\n   \n \n"}})).stops()
+                  .tail(incomplete));
   c.push_back(
       Case("parameter_file_ends_after_title", worked({{"par.txt", "data.txt\nped.txt\ntitle\n"}}))
-          .tail(incomplete));
+          .stops()
+                  .tail(incomplete));
   c.push_back(Case("parameter_file_effect_missing",
                    worked({{"par.txt", "data.txt\nped.txt\nt\n2 2\n1 3 0\n"}}))
+                  .stops()
                   .tail(incomplete));
   const std::string not_animal = " last effect inpar.txt              is not animal\n";
   c.push_back(Case("no_effects", worked({{"par.txt", "data.txt\nped.txt\nt\n0 2\n2 9 -1\n"}}))
+                  .stops()
                   .tail(not_animal));
   c.push_back(
       Case("last_effect_kind_zero", worked({{"par.txt", "data.txt\nped.txt\nt\n1 2\n2 9 0\n"}}))
-          .tail(not_animal));
+          .stops()
+                  .tail(not_animal));
   c.push_back(Case("animal_effect_not_last",
                    worked({{"par.txt", "data.txt\nped.txt\nt\n2 2\n2 9 -1\n1 3 0\n"}}))
+                  .stops()
                   .tail(not_animal));
   std::string many = "data.txt\nped.txt\nt\n21 2\n";
   for (int k = 0; k < 20; ++k) many += "1 3 0\n";
   many += "2 9 -1\n";
   c.push_back(
       Case("too_many_effects", worked({{"par.txt", many}}))
-          .tail(
+          .stops()
+                  .tail(
               " max recursions?\n at most 20 effects allowed, parameter file has:           21\n"));
   c.push_back(
       Case("animal_column_zero", worked({{"par.txt", "data.txt\nped.txt\nt\n1 2\n0.9 9 -1\n"}}))
-          .tail(" max recursions?\n animal column must be at least 1:            0\n"));
+          .stops()
+                  .tail(" max recursions?\n animal column must be at least 1:            0\n"));
   c.push_back(
       Case("animal_column_negative", worked({{"par.txt", "data.txt\nped.txt\nt\n1 2\n-3 9 -1\n"}}))
-          .tail(" max recursions?\n animal column must be at least 1:           -3\n"));
+          .stops()
+                  .tail(" max recursions?\n animal column must be at least 1:           -3\n"));
   c.push_back(
       Case("record_length_49", worked({{"par.txt", "data.txt\nped.txt\nt\n1 49\n2 9 -1\n"}}))
-          .tail(" max recursions?\n record length must be at most 48:           49\n"));
+          .stops()
+                  .tail(" max recursions?\n record length must be at most 48:           49\n"));
   c.push_back(
       Case("animal_column_49", worked({{"par.txt", "data.txt\nped.txt\nt\n1 2\n49 9 -1\n"}}))
-          .tail(" max recursions?\n record length must be at most 48:           49\n"));
+          .stops()
+                  .tail(" max recursions?\n record length must be at most 48:           49\n"));
   const std::string par_path = "$WORK/par.txt";
   // Twenty effects are allowed, and the new parameter file holds all of them.
   std::string twenty = "data.txt\nped.txt\nworked example\n20 2\n";
@@ -276,30 +300,37 @@ std::vector<Case> cases() {
 
   c.push_back(Case("parameter_count_not_a_number",
                    worked({{"par.txt", "data.txt\nped.txt\nt\nx 2\n2 9 -1\n"}}))
+                  .stops()
                   .tail(" max recursions?\n")
                   .fails(59, "list-directed I/O syntax error", 10, par_path));
   c.push_back(
       Case("parameter_count_real", worked({{"par.txt", "data.txt\nped.txt\nt\n1.0 2\n2 9 -1\n"}}))
-          .tail(" max recursions?\n")
+          .stops()
+                  .tail(" max recursions?\n")
           .fails(59, "list-directed I/O syntax error", 10, par_path));
   c.push_back(Case("record_length_too_large",
                    worked({{"par.txt", "data.txt\nped.txt\nt\n1 99999999999\n2 9 -1\n"}}))
+                  .stops()
                   .tail(" max recursions?\n")
                   .fails(64, "input conversion error", 10, par_path));
   c.push_back(
       Case("effect_not_a_number", worked({{"par.txt", "data.txt\nped.txt\nt\n1 2\n2 9 minus\n"}}))
-          .tail(" max recursions?\n")
+          .stops()
+                  .tail(" max recursions?\n")
           .fails(59, "list-directed I/O syntax error", 10, par_path));
   c.push_back(Case("effect_overflows_single_precision",
                    worked({{"par.txt", "data.txt\nped.txt\nt\n1 2\n2 1e39 -1\n"}}))
+                  .stops()
                   .tail(" max recursions?\n")
                   .fails(64, "input conversion error", 10, par_path));
   // Beyond the double range too: an overflow, not a value that underflows to 0.
   c.push_back(Case("effect_beyond_double_range",
                    worked({{"par.txt", "data.txt\nped.txt\nt\n1 2\n2 -1e400 -1\n"}}))
+                  .stops()
                   .tail(" max recursions?\n")
                   .fails(64, "input conversion error", 10, par_path));
   c.push_back(Case("parameter_file_is_a_folder", {{"ped.txt", kPed}, {"data.txt", kData}})
+                  .stops()
                   .tail(" max recursions?\n")
                   .fails(30, "open failure", 10, par_path)
                   .prepare([](const fs::path& dir) { fs::create_directory(dir / "par.txt"); }));
@@ -311,18 +342,22 @@ std::vector<Case> cases() {
                    merged(worked({{"par.txt", "domdped.txt\nped.txt\nt\n1 2\n2 9 -1\n"},
                                   {"domdped.txt", kData}}),
                           {{"dompar.txt", "old\r\n"}}))
+                  .stops()
                   .tail(" files: par.txt             ped.txt             domdped.txt         \n" +
                         clash + "domdped.txt\n"));
   c.push_back(Case("two_outputs_with_one_name",
                    {{"dped.txt", kPar}, {"ped.txt", kPed}, {"data.txt", kData}})
                   .answers("dped.txt\n5\n")
+                  .stops()
                   .tail(clash + "domdped.txt\n"));
   c.push_back(Case("output_is_input_by_path",
                    worked({{"par.txt", "./dped.txt\nped.txt\nt\n1 2\n2 9 -1\n"}}))
+                  .stops()
                   .tail(clash + "dped.txt\n"));
   Files linked = merged(worked(), sentinels());
   linked.erase("domrecdata.txt");
   c.push_back(Case("output_is_input_by_link", linked)
+                  .stops()
                   .tail(clash + "domrecdata.txt\n")
                   .leaves({{"domrecdata.txt", kPed}})
                   .prepare([](const fs::path& dir) {
@@ -337,7 +372,8 @@ std::vector<Case> cases() {
   c.push_back(
       Case("nul_in_a_file_name",
            {{"par.txt", "D\0a\nomrecD\0b\nt\n1 2\n2 9 -1\n"s}, {"D", kData}, {"omrecD", kPed}})
-          .tail(" files: par.txt             omrecD\0b            D\0a                 \n"s)
+          .stops()
+                  .tail(" files: par.txt             omrecD\0b            D\0a                 \n"s)
           .fails(30, "open failure", 10, "$WORK/omrecD\0b"s));
 
   // The relationship file.
@@ -346,31 +382,40 @@ std::vector<Case> cases() {
   const std::string ped_name_line = " ped.txt             \n";
   c.push_back(Case("pedigree_line_of_five_fields",
                    merged(worked({{"ped.txt", pedigree_with_line(5, "5 1 2 1 A5")}}), sentinels()))
+                  .stops()
                   .tail(fewer + "           5\n" + ped_name_line));
   c.push_back(Case("pedigree_blank_line_at_end", worked({{"ped.txt", kPed + "   \n"}}))
+                  .stops()
                   .tail(fewer + "           0\n" + ped_name_line)
                   .leaves(empty_outputs()));
   c.push_back(Case("pedigree_empty_line", worked({{"ped.txt", pedigree_with_line(3, "")}}))
+                  .stops()
                   .tail(fewer + "           0\n" + ped_name_line)
                   .leaves(empty_outputs()));
   c.push_back(Case("pedigree_tab_separated", worked({{"ped.txt", "1\t0\t0\t3\t1\tA1\n"}}))
+                  .stops()
                   .tail(kFilesLine + fewer + "           1\n" + ped_name_line)
                   .leaves(empty_outputs()));
   c.push_back(
       Case("animal_above_relmax",
            merged(worked({{"ped.txt", pedigree_with_line(9, "500001 1 6 1 3 A9")}}), sentinels()))
-          .tail(" increase relmax to at least:       500001\n"));
+          .stops()
+                  .tail(" increase relmax to at least:       500001\n"));
   c.push_back(Case("animal_zero", worked({{"ped.txt", pedigree_with_line(4, "0 0 0 3 1 A4")}}))
+                  .stops()
                   .tail(" animal number below 1 in relationship file:            0\n")
                   .leaves(empty_outputs()));
   c.push_back(Case("animal_negative", worked({{"ped.txt", pedigree_with_line(1, "-5 0 0 3 1 A1")}}))
+                  .stops()
                   .tail(" ID in pedigree file assumed in position            6\n"
                         " animal number below 1 in relationship file:           -5\n")
                   .leaves(empty_outputs()));
   c.push_back(Case("negative_sire", worked({{"ped.txt", pedigree_with_line(5, "5 -1 2 1 2 A5")}}))
+                  .stops()
                   .tail(" negative parent number in relationship file for animal:            5\n")
                   .leaves(empty_outputs()));
   c.push_back(Case("negative_dam", worked({{"ped.txt", pedigree_with_line(6, "6 3 -4 1 2 A6")}}))
+                  .stops()
                   .tail(" negative parent number in relationship file for animal:            6\n")
                   .leaves(empty_outputs()));
   // The second reading of the relationship file takes fields 1 to 4 as
@@ -380,12 +425,14 @@ std::vector<Case> cases() {
       empty_outputs(), {{"dped.txt", kCoefficients.substr(0, kCoefficients.size() / 9 * 8)}});
   c.push_back(Case("pedigree_code_not_a_number",
                    worked({{"ped.txt", pedigree_with_line(9, "9 1 6 x 3 A9")}}))
+                  .stops()
                   .tail("           4 classes have no parent classes\n")
                   .fails(59, "list-directed I/O syntax error", 10, ped_path)
                   .leaves(eight_coefficients));
   c.push_back(Case("pedigree_animal_with_letters",
                    merged(worked({{"ped.txt", pedigree_with_line(9, "9a 1 6 1 3 A9")}}),
                           {{"domidped.txt", "old ids\r\n"}, {"dompar.txt", "old parameters\r\n"}}))
+                  .stops()
                   .tail("           4 classes have no parent classes\n")
                   .fails(59, "list-directed I/O syntax error", 10, ped_path)
                   .leaves({{"dped.txt", eight_coefficients.at("dped.txt")},
@@ -393,16 +440,19 @@ std::vector<Case> cases() {
                            {"domrecdata.txt", ""}}));
   c.push_back(Case("pedigree_code_too_large",
                    worked({{"ped.txt", pedigree_with_line(9, "9 1 6 99999999999 3 A9")}}))
+                  .stops()
                   .tail("           4 classes have no parent classes\n")
                   .fails(64, "input conversion error", 10, ped_path)
                   .leaves(eight_coefficients));
   c.push_back(
       Case("coefficient_divides_by_zero",
            worked({{"ped.txt", pedigree_with_line(2, "2 0 0 -1 1 A2")}}))
-          .tail(" cannot compute coefficient for animal            2 with code           -1\n")
+          .stops()
+                  .tail(" cannot compute coefficient for animal            2 with code           -1\n")
           .leaves(merged(empty_outputs(),
                          {{"dped.txt", kCoefficients.substr(0, kCoefficients.size() / 9)}})));
   c.push_back(Case("relationship_file_is_a_folder", {{"par.txt", kPar}, {"data.txt", kData}})
+                  .stops()
                   .tail(kFilesLine)
                   .fails(30, "open failure", 10, ped_path)
                   .prepare([](const fs::path& dir) { fs::create_directory(dir / "ped.txt"); }));
@@ -413,9 +463,11 @@ std::vector<Case> cases() {
       "data.txt\nped.txt\nt\n1 3\n2 9 -1\n";  // records of 3, animal in column 2
   c.push_back(Case("data_animal_not_a_number",
                    merged(worked({{"data.txt", "1 7\n1 x\n1 9\n"}}), sentinels()))
+                  .stops()
                   .tail(kLoadLines)
                   .fails(59, "list-directed I/O syntax error", 11, data_path));
   c.push_back(Case("data_animal_too_large", worked({{"data.txt", "1 7\n1 4294967296\n"}}))
+                  .stops()
                   .tail(kLoadLines)
                   .fails(64, "input conversion error", 11, data_path)
                   .leaves(empty_outputs()));
@@ -424,6 +476,7 @@ std::vector<Case> cases() {
   c.push_back(Case("data_value_not_a_number_in_second_pass",
                    merged(worked({{"par.txt", par3}, {"data.txt", "1 7 10\n1 8 2.5\n1 9 30\n"}}),
                           sentinels()))
+                  .stops()
                   .tail("           4 classes have no parent classes\n")
                   .fails(59, "list-directed I/O syntax error", 11, data_path)
                   .leaves({{"dped.txt", kCoefficients},
@@ -433,7 +486,8 @@ std::vector<Case> cases() {
   c.push_back(
       Case("data_ends_early_in_second_pass",
            merged(worked({{"par.txt", par3}, {"data.txt", "1 7 10\n1 8 20\n1 9"}}), sentinels()))
-          .tail("           4 classes have no parent classes\n")
+          .stops()
+                  .tail("           4 classes have no parent classes\n")
           .fails(24, "end-of-file during read", 11, data_path)
           .leaves({{"dped.txt", kCoefficients},
                    {"domdped.txt", kClassPedigree},
@@ -445,6 +499,7 @@ std::vector<Case> cases() {
     shown += number;
     c.push_back(Case("data_animal_" + std::string(number[0] == '-' ? "negative" : animal),
                      merged(worked({{"data.txt", "1 7\n1 " + number + "\n1 9\n"}}), sentinels()))
+                    .stops()
                     .tail(" this should not happen:245\n")
                     .leaves({{"dped.txt", kCoefficients},
                              {"domdped.txt", kClassPedigree},
@@ -452,6 +507,7 @@ std::vector<Case> cases() {
                              {"domrecdata.txt", crlf({"1 7 0 5"})}}));
   }
   c.push_back(Case("data_file_is_a_folder", {{"par.txt", kPar}, {"ped.txt", kPed}})
+                  .stops()
                   .tail(kFilesLine)
                   .fails(30, "open failure", 11, data_path)
                   .prepare([](const fs::path& dir) { fs::create_directory(dir / "data.txt"); }));
@@ -459,18 +515,21 @@ std::vector<Case> cases() {
   // Output files that cannot be made.
   c.push_back(
       Case("output_name_is_a_folder", merged(worked(), {{"dompar.txt", "old parameters\r\n"}}))
-          .tail(kFilesLine)
+          .stops()
+                  .tail(kFilesLine)
           .fails(30, "open failure", 17, "$WORK/domrecdata.txt")
           .leaves({{"domdped.txt", ""}, {"dped.txt", ""}})
           .prepare([](const fs::path& dir) { fs::create_directory(dir / "domrecdata.txt"); }));
   const std::string sub_par = "sub/data.txt\nped.txt\nt\n1 2\n2 9 -1\n";
   c.push_back(Case("output_folder_missing",
                    {{"par.txt", sub_par}, {"ped.txt", kPed}, {"sub/data.txt", kData}})
+                  .stops()
                   .tail(" files: par.txt             ped.txt             sub/data.txt        \n")
                   .fails(30, "open failure", 17, "$WORK/domrecsub/data.txt")
                   .leaves({{"domdped.txt", ""}, {"dped.txt", ""}, {"dompar.txt", ""}}));
   c.push_back(Case("output_folder_not_writable",
                    {{"par.txt", sub_par}, {"ped.txt", kPed}, {"sub/data.txt", kData}})
+                  .stops()
                   .tail(" files: par.txt             ped.txt             sub/data.txt        \n")
                   .fails(30, "open failure", 17, "$WORK/domrecsub/data.txt")
                   .leaves({{"domdped.txt", ""}, {"dped.txt", ""}, {"dompar.txt", ""}})
@@ -482,7 +541,8 @@ std::vector<Case> cases() {
       // A device is written without being cut first, so the failed write
       // shows when the buffered lines go out at the end of the run.
       Case("output_on_a_full_device", merged(worked(), {{"dompar.txt", "old parameters\r\n"}}))
-          .tail(kWorkedEnd)
+          .stops()
+                  .tail(kWorkedEnd)
           .fails(38, "error during write", 17, "$WORK/domrecdata.txt")
           .leaves(all_but(complete_outputs(), "domrecdata.txt"))
           .prepare([](const fs::path& dir) {
@@ -491,16 +551,19 @@ std::vector<Case> cases() {
 
   // Permissions (under root the program runs as an unprivileged user).
   c.push_back(Case("relationship_file_unreadable", worked())
+                  .stops()
                   .tail(kFilesLine)
                   .fails(30, "open failure", 10, ped_path)
                   .prepare([](const fs::path& dir) { ::chmod((dir / "ped.txt").c_str(), 0); })
                   .permissions());
   c.push_back(Case("output_file_read_only", merged(worked(), sentinels()))
+                  .stops()
                   .tail("           4 classes have no parent classes\n")
                   .fails(38, "error during write", 16, "$WORK/dped.txt")
                   .prepare([](const fs::path& dir) { ::chmod((dir / "dped.txt").c_str(), 0444); })
                   .permissions());
   c.push_back(Case("folder_not_writable", worked())
+                  .stops()
                   .tail(kFilesLine)
                   .fails(30, "open failure", 12, "$WORK/domdped.txt")
                   .prepare([](const fs::path& dir) { ::chmod(dir.c_str(), 0555); })
@@ -511,11 +574,13 @@ std::vector<Case> cases() {
       Case("pedigree_loop", merged(worked({{"ped.txt", "1 2 0 1 1 A\n2 3 0 1 1 B\n3 1 0 1 1 C\n"},
                                            {"data.txt", "1 3\n"}}),
                                    sentinels()))
-          .tail("\n Inbreeding\n pedigree loop: animal is its own ancestor:            3\n"));
+          .stops()
+                  .tail("\n Inbreeding\n pedigree loop: animal is its own ancestor:            3\n"));
   c.push_back(
       Case("animal_is_its_own_dam",
            worked({{"ped.txt", "1 0 0 3 1 A\n2 1 2 1 2 B\n3 1 2 1 3 C\n"}, {"data.txt", "1 3\n"}}))
-          .tail("\n Inbreeding\n pedigree loop: animal is its own ancestor:            2\n")
+          .stops()
+                  .tail("\n Inbreeding\n pedigree loop: animal is its own ancestor:            2\n")
           .leaves(empty_outputs()));
 
   // A family of 501: animal k has sire k - 1, so animal 501 has 500 ancestors.
@@ -525,6 +590,7 @@ std::vector<Case> cases() {
              std::to_string(k) + "\n";
   }
   c.push_back(Case("family_of_501", merged(worked({{"ped.txt", chain}}), sentinels()))
+                  .stops()
                   .tail("\n Inbreeding\n increase fammax in HAINB\n"));
 
   // A full combination table: 2000 sire x dam pairs whose first rows follow
@@ -541,6 +607,7 @@ std::vector<Case> cases() {
   offspring(82001, 8100 - 53, 10000 + 433);  // 433 * -53 + 53 * 433 = 0
   c.push_back(Case("combination_table_full",
                    merged(worked({{"ped.txt", parents}, {"data.txt", records}}), sentinels()))
+                  .stops()
                   .tail(" zeroed           0           0 groups for parent 1 and 2\n"
                         " hash matrix too small\n      500000           8           2\n"));
 
@@ -549,7 +616,8 @@ std::vector<Case> cases() {
   c.push_back(
       Case("file_size_limit_reached", worked())
           .limit_file_size(300)
-          .tail(kWorkedEnd)
+          .stops()
+                  .tail(kWorkedEnd)
           .fails(38, "error during write", 18, "$WORK/domidped.txt")
           .leaves(merged(complete_outputs(), {{"domidped.txt", kClassIds.substr(0, 300)}})));
   // Four files pass the limit: the first one closed is reported, alone.
@@ -559,6 +627,7 @@ std::vector<Case> cases() {
   }
   c.push_back(Case("several_files_over_the_size_limit", worked())
                   .limit_file_size(100)
+                  .stops()
                   .tail(kWorkedEnd)
                   .fails(38, "error during write", 12, "$WORK/domdped.txt")
                   .leaves(cut));
@@ -573,6 +642,7 @@ std::vector<Case> cases() {
   c.push_back(Case("write_fails_in_the_middle_of_a_file",
                    merged(worked({{"data.txt", many_records}}), {{"dompar.txt", "old\r\n"}}))
                   .limit_file_size(1 << 20)
+                  .stops()
                   .tail(kWorkedEnd)
                   .fails(38, "error during write", 17, "$WORK/domrecdata.txt")
                   .leaves({{"dped.txt", kCoefficients},
@@ -581,6 +651,7 @@ std::vector<Case> cases() {
                            {"domrecdata.txt", recoded_part}}));
   c.push_back(Case("console_on_a_full_device", worked())
                   .console_to("/dev/full")
+                  .stops()
                   .tail("")
                   .fails(38, "error during write", 6, "stdout")
                   .leaves(complete_outputs()));
@@ -706,6 +777,7 @@ std::vector<Case> line_shapes() {
                               new_parameters("       4       0      10", "       9       0")}}));
   }
   c.push_back(Case("pedigree_of_blanks_without_line_feed", worked({{"ped.txt", "      "}}))
+                  .stops()
                   .tail(kFilesLine + " Relationship file has fewer than 6 components:           0\n"
                                      " ped.txt             \n")
                   .leaves(empty_outputs()));

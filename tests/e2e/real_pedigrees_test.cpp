@@ -555,7 +555,7 @@ TEST_P(RealPedigreeStop, LastConsoleLineIsTheMessage) {
   const SetInputs in = read_inputs(set);
   const ScratchDir work(std::string("real-") + GetParam().set);
   const Outcome run = run_set(set, in, work.path());
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.errors, "");
   const std::string last = std::string(GetParam().last_line) + "\n";
   ASSERT_GE(run.console.size(), last.size());

@@ -76,7 +76,7 @@ TEST_F(KernelTest, CapacityStops) {
     tabular(io, *work, one, 1, wide, 0, f.data());
     ADD_FAILURE() << "no stop";
   } catch (const RunEnd& end) {
-    EXPECT_EQ(end.status, 0);
+    EXPECT_EQ(end.status, 1);
   }
   EXPECT_EQ(out.str(), " MAXPED in TABULAR should be at least          601\n");
   out.str("");

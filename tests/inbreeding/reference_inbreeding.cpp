@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "run/run.h"
-#include "run/text_io.h"
+#include "text/text_io.h"
 
 namespace parclas::reference {
 

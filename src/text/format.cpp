@@ -1,4 +1,4 @@
-#include "run/format.h"
+#include "text/format.h"
 
 #include <cctype>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "run/text_io.h"
+#include "text/text_io.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

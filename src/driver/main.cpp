@@ -2,8 +2,8 @@
 #include <iostream>
 #include <memory>
 
+#include "driver/driver.h"
 #include "inbreeding/inbreeding.h"
-#include "run/run.h"
 
 int main() {
   // A write beyond the file size limit then fails and is reported like any

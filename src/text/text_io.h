@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "run/format.h"
+#include "text/format.h"
 
 namespace parclas {
 
@@ -18,10 +18,19 @@ inline constexpr int kConsoleIn = 5;
 inline constexpr int kConsoleOut = 6;
 inline constexpr int kMaxUnit = 99;
 
+// Exit statuses besides the error numbers of the read-error report: a run
+// that ends normally, one that stops at a fatal condition, and one that meets
+// an internal error of the program.
+inline constexpr int kNormalEnd = 0;
+inline constexpr int kStopStatus = 1;
+inline constexpr int kInternalErrorStatus = 70;
+
 // Thrown to end the run; the run's entry point catches it, closes the units
-// and returns `status` as the exit status.
+// and returns `status` as the exit status. A plain stop closes the units as
+// the normal end does; after a read-error report they are closed quietly.
 struct RunEnd {
   int status;
+  bool plain = false;
 };
 
 // Error numbers and texts of the read-error report.
@@ -68,7 +77,7 @@ class TextIO {
   // Writes the items list-directed; one line, more if it passes 80 columns.
   void write_list(int unit, std::initializer_list<Item> items);
 
-  // Ends the run without a message, exit status 0.
+  // Ends the run without a further message, exit status 1.
   [[noreturn]] void plain_stop();
   // Prints the read-error report for `unit` and ends the run.
   [[noreturn]] void fail(IoError error, int unit);

@@ -1,5 +1,5 @@
 #include "run/run.h"
-#include "text/parameter_file.h"
+#include "parameters/parameter_file.h"
 
 namespace parclas {
 

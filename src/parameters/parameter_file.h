@@ -16,7 +16,8 @@ inline constexpr int kMaxRecordLength = 48;  // the record and its two appended 
 void read_parameter_file(Run& run);
 
 // Writes the new parameter file on its unit, declaring the inbreeding and
-// class columns that the recoded data file appends.
-void write_parameter_file(Run& run, int32_t total_classes);
+// class columns that the recoded data file appends; the class effect has
+// every class of the run, own classes included, as its levels.
+void write_parameter_file(Run& run);
 
 }  // namespace parclas

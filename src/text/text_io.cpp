@@ -1,4 +1,4 @@
-#include "run/text_io.h"
+#include "text/text_io.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -481,7 +481,7 @@ void TextIO::write_list(int unit, std::initializer_list<Item> items) {
   write_line(unit, line_);
 }
 
-void TextIO::plain_stop() { throw RunEnd{0}; }
+void TextIO::plain_stop() { throw RunEnd{kStopStatus, true}; }
 
 void TextIO::fail(IoError error, int unit) {
   out_.flush();

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "run/run.h"
-#include "text/parameter_file.h"
+#include "parameters/parameter_file.h"
 
 namespace parclas {
 
@@ -14,9 +14,11 @@ const Format kEffect("(3I8)");
 const Format kClosing("(5I8)");
 }  // namespace
 
-void write_parameter_file(Run& run, int32_t total_classes) {
+void write_parameter_file(Run& run) {
   TextIO& io = run.io;
   RunTables& t = run.t;
+  const int32_t total_classes =
+      t.classes_with_parents + t.classes_without_parents + t.own_class_animals;
   io.connect(kParameterUnit, text_of(t.parameter_file));
 
   std::array<char, kHeadWidth> head[3];
