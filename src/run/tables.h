@@ -19,6 +19,21 @@ inline constexpr int kNameWidth = 20;             // characters of a file name
 inline constexpr int kLineWidth = 80;             // characters of a relationship-file line
 inline constexpr int kYears = 100;                // years 1..100, one unknown-parent group each
 
+// The capacities of a run. Without options they are the constants above and
+// fammax; an option may set each to another value, or to "auto" (0 here):
+// animals and class rows as the input needs, families without a limit.
+struct Capacities {
+  int32_t animals = relmax;
+  int32_t family = 500;  // members of one family (fammax); 0: no limit
+  int32_t classes = kCombinationRows;
+  bool auto_animals = false;
+  bool auto_classes = false;
+};
+
+// How the inbreeding of every animal is computed: family by family in single
+// precision (the defined method), or exactly, animal by animal.
+enum class InbreedingMethod { Family, Exact };
+
 // One animal's row of the pedigree table.
 struct PedigreeRow {
   int32_t sire;
@@ -54,6 +69,11 @@ struct RunTables {
   // record buffer of both data passes (positions 1..kFieldCapacity).
   int32_t field_value[kFieldCapacity + 1];
   char field_text[kFieldCapacity + 1][kFieldWidth];
+
+  // Capacities and method of this run (from the command line).
+  Capacities capacity;
+  InbreedingMethod method = InbreedingMethod::Family;
+  int32_t largest_family;  // members of the largest family the inbreeding stage built
 
   // Answers and names.
   FileName parameter_file;
