@@ -1,3 +1,4 @@
+#include "inbreeding/exact_inbreeding.h"
 #include "inbreeding/inbreeding.h"
 #include "run/run.h"
 
@@ -7,6 +8,24 @@ namespace {
 const Format kHeading("(/' Inbreeding')");
 const Format kYearHeader("('  year    #   average inbreeding')");
 const Format kYearLine("(I4.2,I7,F8.3)");
+const Format kExactDone("('   exact inbreeding (indirect method) of',I10,' animals')");
+
+// Every animal's inbreeding computed exactly and stored as the family method
+// stores its single-precision value.
+void exact(Run& run, int32_t n) {
+  PedigreeRow* ped = run.t.pedigree;
+  const auto rows = static_cast<size_t>(n < 0 ? 0 : n) + 1;
+  float* coefficient = run.work.coefficient;
+  const ExactOutcome outcome = exact_inbreeding(std::span<const PedigreeRow>(ped, rows), n,
+                                                std::span<float>(coefficient, rows));
+  if (outcome.loop) {
+    run.io.write_list(kConsoleOut,
+                      {"pedigree loop: animal is its own ancestor: ", outcome.loop_animal});
+    run.io.plain_stop();
+  }
+  for (int32_t a = 1; a <= n; ++a) ped[a].inbreeding = truncate_to_integer(coefficient[a] * 1000.0f);
+  run.io.write_formatted(kConsoleOut, kExactDone, {n});
+}
 }  // namespace
 
 void report_inbreeding(Run& run) {
@@ -17,7 +36,11 @@ void report_inbreeding(Run& run) {
 
   float year_sum[kYears + 1] = {};
   int32_t year_count[kYears + 1] = {};
-  hainb(run, n, std::span<const float>(&year_sum[1], kYears));
+  if (run.t.method == InbreedingMethod::Exact) {
+    exact(run, n);
+  } else {
+    hainb(run, n, std::span<const float>(&year_sum[1], kYears));
+  }
 
   // Single-precision sums in animal order: the printed averages are those of
   // this accumulation.

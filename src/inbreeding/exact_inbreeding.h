@@ -1,0 +1,27 @@
+// Exact inbreeding of every animal of a pedigree of any size, animal by
+// animal, without families.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "run/tables.h"
+
+namespace parclas {
+
+struct ExactOutcome {
+  bool loop = false;
+  int32_t loop_animal = 0;
+};
+
+// Exact inbreeding of animals 1..n of `pedigree` (rows 0..n; sire and dam are
+// 0 for unknown or an animal number 1..n, anything else counts as unknown;
+// unknown parents are unrelated and not inbred). Animals may be numbered in
+// any order. coefficient[a], a = 1..n, gets the coefficient computed in double
+// precision and rounded once to single precision. On a pedigree loop returns
+// loop = true and the smallest animal number that is its own ancestor, and
+// leaves `coefficient` as it was.
+ExactOutcome exact_inbreeding(std::span<const PedigreeRow> pedigree, int32_t n,
+                              std::span<float> coefficient);
+
+}  // namespace parclas
