@@ -40,28 +40,34 @@ ExactOutcome meuwissen_luo(std::span<const PedigreeRow> ped, int32_t n, std::spa
   auto sire = [&](int32_t a) { return known(ped[a].sire, n); };
   auto dam = [&](int32_t a) { return known(ped[a].dam, n); };
 
-  // Generation depth by repeated sweeps; a depth beyond n means a loop.
+  // Generation depths, parents before offspring; animals never reached are
+  // on a loop or descend from one.
   std::vector<int32_t> depth(count, 0);
-  for (bool changed = true; changed;) {
-    changed = false;
-    for (int32_t a = 1; a <= n; ++a) {
-      int32_t d = 0;
-      for (const int32_t p : {sire(a), dam(a)}) {
-        if (p != 0) d = std::max(d, depth[p] + 1);
-      }
-      if (d > n) {
-        std::vector<int32_t> seen(count, 0);
-        std::vector<int32_t> stack;
-        for (int32_t b = 1; b <= n; ++b) {
-          if (own_ancestor(ped, n, b, seen, stack)) return {true, b};
-        }
-        throw std::logic_error("meuwissen_luo: no animal is its own ancestor");
-      }
-      if (d != depth[a]) {
-        depth[a] = d;
-        changed = true;
-      }
+  std::vector<int32_t> parents_left(count, 0);
+  std::vector<std::vector<int32_t>> children(count);
+  std::vector<int32_t> ready;
+  for (int32_t a = 1; a <= n; ++a) {
+    for (const int32_t p : {sire(a), dam(a)}) {
+      if (p == 0) continue;
+      children[p].push_back(a);
+      ++parents_left[a];
     }
+    if (parents_left[a] == 0) ready.push_back(a);
+  }
+  for (size_t k = 0; k < ready.size(); ++k) {
+    const int32_t a = ready[k];
+    for (const int32_t c : children[a]) {
+      depth[c] = std::max(depth[c], depth[a] + 1);
+      if (--parents_left[c] == 0) ready.push_back(c);
+    }
+  }
+  if (ready.size() < static_cast<size_t>(n)) {
+    std::vector<int32_t> seen(count, 0);
+    std::vector<int32_t> stack;
+    for (int32_t b = 1; b <= n; ++b) {
+      if (own_ancestor(ped, n, b, seen, stack)) return {true, b};
+    }
+    throw std::logic_error("meuwissen_luo: no animal is its own ancestor");
   }
 
   // Parents first, full sibs next to each other.
