@@ -1,0 +1,233 @@
+// Times the exact inbreeding against the plain Meuwissen and Luo method kept
+// with the tests, on the pedigree of a relationship file of any size (animal,
+// sire and dam are the first three fields of a line; parents outside
+// 1..largest animal count as unknown):
+//
+//   parclas-exact-inbreeding [--rounds R] [--exact-only] [--describe] ped.txt
+//
+// Each method runs R times (default 5), in turn; the medians of the wall and
+// processor times, their ratio, whether every coefficient is the same (bit
+// for bit in single precision) and the memory are reported on standard
+// output. --describe adds a summary of the pedigree: unknown parents, parent
+// pairs, depth, ancestors of a sample of the youngest animals.
+#include <sys/resource.h>
+#include <time.h>
+
+#include <algorithm>
+#include <bit>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "inbreeding/exact_inbreeding.h"
+#include "inbreeding/reference_meuwissen_luo.h"
+
+namespace parclas {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double cpu_seconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const size_t h = v.size() / 2;
+  return v.size() % 2 == 1 ? v[h] : (v[h - 1] + v[h]) / 2.0;
+}
+
+double peak_megabytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// Rows 0..n of the relationship file's animals (unknown parents 0).
+std::vector<PedigreeRow> load(const char* path, int32_t& n) {
+  FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) {
+    std::perror(path);
+    std::exit(1);
+  }
+  std::string text;
+  char buffer[1 << 16];
+  for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, got);
+  std::fclose(f);
+  struct Line {
+    int64_t animal, sire, dam, year;
+  };
+  std::vector<Line> lines;
+  const char* p = text.c_str();
+  while (*p != '\0') {
+    int64_t v[4] = {0, 0, 0, 0};
+    for (int k = 0; k < 4; ++k) {
+      while (*p == ' ' || *p == '\t') ++p;
+      char* end = nullptr;
+      v[k] = std::strtoll(p, &end, 10);
+      p = end;
+      if (k == 2) {  // skip the code
+        while (*p == ' ' || *p == '\t') ++p;
+        std::strtoll(p, &end, 10);
+        p = end;
+      }
+    }
+    lines.push_back({v[0], v[1], v[2], v[3]});
+    while (*p != '\0' && *p != '\n') ++p;
+    if (*p == '\n') ++p;
+  }
+  int64_t largest = 0;
+  for (const Line& l : lines) largest = std::max(largest, l.animal);
+  n = static_cast<int32_t>(largest);
+  std::vector<PedigreeRow> rows(static_cast<size_t>(n) + 1, PedigreeRow{0, 0, 0, 0});
+  auto parent = [&](int64_t x) { return x >= 1 && x <= largest ? static_cast<int32_t>(x) : 0; };
+  for (const Line& l : lines) {
+    if (l.animal < 1) continue;
+    rows[static_cast<size_t>(l.animal)] = {parent(l.sire), parent(l.dam), static_cast<int32_t>(l.year), 0};
+  }
+  return rows;
+}
+
+void describe(const std::vector<PedigreeRow>& rows, int32_t n, const std::vector<float>& f) {
+  int64_t sires = 0, dams = 0, both = 0;
+  std::vector<std::pair<int32_t, int32_t>> pairs;
+  for (int32_t a = 1; a <= n; ++a) {
+    sires += rows[a].sire != 0;
+    dams += rows[a].dam != 0;
+    if (rows[a].sire != 0 && rows[a].dam != 0) {
+      ++both;
+      pairs.emplace_back(rows[a].sire, rows[a].dam);
+    }
+  }
+  std::sort(pairs.begin(), pairs.end());
+  const auto distinct = std::unique(pairs.begin(), pairs.end()) - pairs.begin();
+  // Depth, where every parent has a lower number (the generator's order).
+  std::vector<int32_t> depth(static_cast<size_t>(n) + 1, 0);
+  int32_t deepest = 0;
+  bool ordered = true;
+  for (int32_t a = 1; a <= n; ++a) {
+    for (const int32_t p : {rows[a].sire, rows[a].dam}) {
+      if (p == 0) continue;
+      if (p >= a) ordered = false;
+      depth[a] = std::max(depth[a], depth[p] + 1);
+    }
+    deepest = std::max(deepest, depth[a]);
+  }
+  // Ancestors of the 1000 youngest animals of the highest numbers.
+  std::vector<int32_t> mark(static_cast<size_t>(n) + 1, 0);
+  std::vector<int32_t> queue;
+  int64_t ancestor_sum = 0;
+  int32_t ancestor_max = 0;
+  const int32_t sample = std::min(n, 1000);
+  for (int32_t a = n; a > n - sample; --a) {
+    queue.assign({a});
+    mark[a] = a;
+    for (size_t k = 0; k < queue.size(); ++k) {
+      for (const int32_t p : {rows[queue[k]].sire, rows[queue[k]].dam}) {
+        if (p != 0 && mark[p] != a) {
+          mark[p] = a;
+          queue.push_back(p);
+        }
+      }
+    }
+    const auto count = static_cast<int32_t>(queue.size() - 1);
+    ancestor_sum += count;
+    ancestor_max = std::max(ancestor_max, count);
+  }
+  double f_sum = 0.0;
+  float f_max = 0.0f;
+  int64_t inbred = 0;
+  for (int32_t a = 1; a <= n; ++a) {
+    f_sum += f[a];
+    f_max = std::max(f_max, f[a]);
+    inbred += f[a] > 0.0f;
+  }
+  std::printf("animals %d; known sire %.1f%%, known dam %.1f%%; both known %lld in %lld distinct pairs\n",
+              n, 100.0 * static_cast<double>(sires) / n, 100.0 * static_cast<double>(dams) / n,
+              static_cast<long long>(both), static_cast<long long>(distinct));
+  if (ordered) std::printf("depth up to %d\n", deepest);
+  std::printf("ancestors of the %d highest numbers: mean %.0f, max %d\n", sample,
+              static_cast<double>(ancestor_sum) / sample, ancestor_max);
+  std::printf("inbred %lld, mean F %.6f, max F %.6f\n", static_cast<long long>(inbred), f_sum / n, f_max);
+}
+
+int run(int argc, char** argv) {
+  int rounds = 5;
+  bool exact_only = false;
+  bool want_description = false;
+  const char* path = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
+      rounds = std::max(1, std::atoi(argv[++i]));
+    } else if (std::strcmp(argv[i], "--exact-only") == 0) {
+      exact_only = true;
+    } else if (std::strcmp(argv[i], "--describe") == 0) {
+      want_description = true;
+    } else if (path == nullptr && argv[i][0] != '-') {
+      path = argv[i];
+    } else {
+      path = nullptr;
+      break;
+    }
+  }
+  if (path == nullptr) {
+    std::fprintf(stderr, "usage: parclas-exact-inbreeding [--rounds R] [--exact-only] [--describe] ped.txt\n");
+    return 2;
+  }
+  int32_t n = 0;
+  const std::vector<PedigreeRow> rows = load(path, n);
+  std::vector<float> exact(static_cast<size_t>(n) + 1, 0.0f);
+  std::vector<double> reference(static_cast<size_t>(n) + 1, 0.0);
+  const double loaded = peak_megabytes();
+  std::printf("%s: %d animals, loaded (peak %.0f MB)\n", path, n, loaded);
+
+  std::vector<double> wall[2];
+  std::vector<double> cpu[2];
+  double exact_peak = 0.0;
+  ExactOutcome outcome[2];
+  for (int r = 0; r < rounds; ++r) {
+    for (int method = 0; method < (exact_only ? 1 : 2); ++method) {
+      const Clock::time_point start = Clock::now();
+      const double cpu_start = cpu_seconds();
+      if (method == 0) {
+        outcome[0] = exact_inbreeding(rows, n, exact);
+      } else {
+        outcome[1] = reference::meuwissen_luo(rows, n, reference);
+      }
+      wall[method].push_back(std::chrono::duration<double>(Clock::now() - start).count());
+      cpu[method].push_back(cpu_seconds() - cpu_start);
+      if (method == 0 && r == 0) exact_peak = peak_megabytes();
+      std::fflush(stdout);
+    }
+  }
+  std::printf("exact inbreeding, median of %d: %.3f s (processor %.3f s); peak memory %.0f MB, %.0f MB above the loaded pedigree\n",
+              rounds, median(wall[0]), median(cpu[0]), exact_peak, exact_peak - loaded);
+  if (outcome[0].loop) std::printf("  loop: animal %d is its own ancestor\n", outcome[0].loop_animal);
+  if (!exact_only) {
+    std::printf("Meuwissen and Luo, median of %d: %.3f s (processor %.3f s)\n", rounds,
+                median(wall[1]), median(cpu[1]));
+    std::printf("ratio (Meuwissen and Luo / exact): wall %.1f, processor %.1f\n",
+                median(wall[1]) / median(wall[0]), median(cpu[1]) / median(cpu[0]));
+    int64_t differ = 0;
+    for (int32_t a = 1; a <= n; ++a) {
+      differ += std::bit_cast<uint32_t>(exact[a]) != std::bit_cast<uint32_t>(static_cast<float>(reference[a]));
+    }
+    const bool same_loop = outcome[0].loop == outcome[1].loop && outcome[0].loop_animal == outcome[1].loop_animal;
+    std::printf("values %s\n", differ == 0 && same_loop ? "identical" : "DIFFER");
+    if (differ != 0) std::printf("  %lld animals differ\n", static_cast<long long>(differ));
+  }
+  std::printf("peak memory of the process %.0f MB\n", peak_megabytes());
+  if (want_description && !outcome[0].loop) describe(rows, n, exact);
+  return 0;
+}
+
+}  // namespace
+}  // namespace parclas
+
+int main(int argc, char** argv) { return parclas::run(argc, argv); }
