@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -49,48 +50,45 @@ double peak_megabytes() {
   return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
-// Rows 0..n of the relationship file's animals (unknown parents 0).
+// The first four integers of a line (animal, sire, dam, code); false at the end.
+bool read_line(FILE* f, int64_t v[4]) {
+  char line[256];
+  if (std::fgets(line, sizeof line, f) == nullptr) return false;
+  const char* p = line;
+  for (int k = 0; k < 4; ++k) {
+    char* end = nullptr;
+    v[k] = std::strtoll(p, &end, 10);
+    p = end;
+  }
+  // The rest of a line longer than the buffer.
+  while (std::strchr(line, '\n') == nullptr && std::fgets(line, sizeof line, f) != nullptr) {
+  }
+  return true;
+}
+
+// Rows 0..n of the relationship file's animals (unknown parents 0), read in
+// two passes so that nothing but the rows stays in memory.
 std::vector<PedigreeRow> load(const char* path, int32_t& n) {
   FILE* f = std::fopen(path, "rb");
   if (f == nullptr) {
     std::perror(path);
     std::exit(1);
   }
-  std::string text;
-  char buffer[1 << 16];
-  for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, got);
-  std::fclose(f);
-  struct Line {
-    int64_t animal, sire, dam, year;
-  };
-  std::vector<Line> lines;
-  const char* p = text.c_str();
-  while (*p != '\0') {
-    int64_t v[4] = {0, 0, 0, 0};
-    for (int k = 0; k < 4; ++k) {
-      while (*p == ' ' || *p == '\t') ++p;
-      char* end = nullptr;
-      v[k] = std::strtoll(p, &end, 10);
-      p = end;
-      if (k == 2) {  // skip the code
-        while (*p == ' ' || *p == '\t') ++p;
-        std::strtoll(p, &end, 10);
-        p = end;
-      }
-    }
-    lines.push_back({v[0], v[1], v[2], v[3]});
-    while (*p != '\0' && *p != '\n') ++p;
-    if (*p == '\n') ++p;
-  }
+  int64_t v[4];
   int64_t largest = 0;
-  for (const Line& l : lines) largest = std::max(largest, l.animal);
+  while (read_line(f, v)) largest = std::max(largest, v[0]);
+  if (largest > INT32_MAX - 1) {
+    std::fprintf(stderr, "%s: animal numbers beyond 32 bits\n", path);
+    std::exit(1);
+  }
   n = static_cast<int32_t>(largest);
   std::vector<PedigreeRow> rows(static_cast<size_t>(n) + 1, PedigreeRow{0, 0, 0, 0});
   auto parent = [&](int64_t x) { return x >= 1 && x <= largest ? static_cast<int32_t>(x) : 0; };
-  for (const Line& l : lines) {
-    if (l.animal < 1) continue;
-    rows[static_cast<size_t>(l.animal)] = {parent(l.sire), parent(l.dam), static_cast<int32_t>(l.year), 0};
+  std::rewind(f);
+  while (read_line(f, v)) {
+    if (v[0] >= 1) rows[static_cast<size_t>(v[0])] = {parent(v[1]), parent(v[2]), 0, 0};
   }
+  std::fclose(f);
   return rows;
 }
 

@@ -1,9 +1,11 @@
 // Writes a synthetic run folder for timing the program at its capacity: a
 // relationship file, a data file, a parameter file and the console answers.
 //
-//   generate-case [--seed S] [--animals N] [--records R] DIR
+//   generate-case [--shape herds|national] [--seed S] [--animals N] [--records R] DIR
 //
-// The population is a set of herds of about 250 animals each that breed in
+// --shape national writes a national dairy population of up to 5,000,000
+// animals instead (described at namespace national below). Otherwise:
+// the population is a set of herds of about 250 animals each that breed in
 // litters over the years 1..100. Herds join the recording over the first four
 // decades. A mating (sire x dam) is mostly repeated for a few years; a new one
 // takes a dam of the herd and a sire of the herd or of a neighbouring herd.
@@ -697,8 +699,8 @@ void Population::breed() {
         std::swap(pool[k - 1], pool[rng_.below(static_cast<uint32_t>(k))]);
       }
     }
-    // Sons enter AI service after their progeny test, at 4 to 6 years old.
-    if (year + 4 <= kYears) add_bulls(bulls_per_year, year, year + 4, std::min(kYears, year + 6), sons);
+    // Sons enter AI service after their progeny test, at 5 to 7 years old.
+    if (year + 5 <= kYears) add_bulls(bulls_per_year, year, year + 5, std::min(kYears, year + 7), sons);
   }
 }
 
