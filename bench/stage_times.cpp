@@ -61,7 +61,7 @@ long peak_kilobytes() {
 // scan left it.
 void compare_inbreeding(Run& run, int rounds) {
   const int32_t n = run.t.largest_animal;
-  std::vector<PedigreeRow> loaded(run.t.pedigree, run.t.pedigree + relmax + 1);
+  std::vector<PedigreeRow> loaded(run.t.pedigree.data(), run.t.pedigree.data() + n + 1);
   auto reference_work = std::make_unique_for_overwrite<reference::Work>();
   reference_work->reset();
   const float prior[kYears] = {};
@@ -75,7 +75,7 @@ void compare_inbreeding(Run& run, int rounds) {
   std::string reference_console;
   for (int r = 0; r < rounds; ++r) {
     for (const bool fast : {true, false}) {
-      std::copy(loaded.begin(), loaded.end(), run.t.pedigree);
+      std::copy(loaded.begin(), loaded.end(), run.t.pedigree.data());
       std::istringstream no_input;
       std::ostringstream console;
       TextIO io(no_input, console, std::cerr);
@@ -95,7 +95,7 @@ void compare_inbreeding(Run& run, int rounds) {
       (fast ? fast_console : reference_console) = console.str();
     }
   }
-  std::copy(loaded.begin(), loaded.end(), run.t.pedigree);
+  std::copy(loaded.begin(), loaded.end(), run.t.pedigree.data());
   const double fast = median(fast_times);
   const double slow = median(reference_times);
   std::fprintf(stderr, "HAINB, median of %d: %.3f s; straightforward: %.3f s; ratio %.1f\n", rounds,
@@ -110,7 +110,7 @@ void compare_inbreeding(Run& run, int rounds) {
 int run_timed(int compare_rounds) {
   auto tables = std::make_unique_for_overwrite<RunTables>();
   auto work = std::make_unique_for_overwrite<InbreedingWork>();
-  tables->reset();
+  tables->reset(Capacities{}, InbreedingMethod::Family);
   work->reset();
   TextIO io(std::cin, std::cout, std::cerr);
   Run run{io, *tables, *work};

@@ -8,8 +8,14 @@ namespace {
 const Format kTooSmall("(' hash matrix too small')");
 }
 
+void stop_table_full(TextIO& io, int32_t row_count) {
+  io.write_formatted(kConsoleOut, kTooSmall, {});
+  io.write_list(kConsoleOut, {row_count, kCombinationWidth, kPairKeyLength});
+  io.plain_stop();
+}
+
 int32_t hashfind(TextIO& io, const int32_t (&key)[2], Combination* table, int32_t row_count,
-                 HashMode mode, int32_t& count) {
+                 HashMode mode, int32_t& count, OnFull on_full) {
   // 32-bit products and sum with wrap-around; a negative sum is negated.
   uint32_t sum = 0;
   for (int c = 0; c < kPairKeyLength; ++c) {
@@ -32,17 +38,16 @@ int32_t hashfind(TextIO& io, const int32_t (&key)[2], Combination* table, int32_
     if (row.member1 == key[0] && row.member2 == key[1]) return r;
     r = (r - 1 + kProbeStep) % row_count + 1;
   }
-  io.write_formatted(kConsoleOut, kTooSmall, {});
-  io.write_list(kConsoleOut, {row_count, kCombinationWidth, kPairKeyLength});
-  io.plain_stop();
+  if (on_full == OnFull::Grow) throw ClassTableFull{};
+  stop_table_full(io, row_count);
 }
 
 AddResult addcomb(TextIO& io, int32_t& first, int32_t& second, Combination* table,
-                  int32_t row_count, int32_t& count) {
+                  int32_t row_count, int32_t& count, OnFull on_full) {
   ordpair(first, second);
   const int32_t before = count;
   const int32_t key[2] = {first, second};
-  const int32_t row = hashfind(io, key, table, row_count, HashMode::Insert, count);
+  const int32_t row = hashfind(io, key, table, row_count, HashMode::Insert, count, on_full);
   return {row, count != before};
 }
 

@@ -19,11 +19,20 @@ inline constexpr int32_t kPairKeyLength = 2;
 
 enum class HashMode { Look = 0, Insert = 1 };
 
+// What a search does after kProbeLimit rows taken by other pairs: stop the
+// run with the table-full message, or (class rows "auto") throw
+// ClassTableFull so that the caller rebuilds the table larger.
+enum class OnFull { Stop, Grow };
+struct ClassTableFull {};
+
 // The row whose key columns (member1, member2) equal `key`, inserting the key
 // in `Insert` mode when it is absent (and adding 1 to `count`); 0 when absent
-// in `Look` mode. Stops the run after kProbeLimit rows taken by other pairs.
+// in `Look` mode.
 int32_t hashfind(TextIO& io, const int32_t (&key)[2], Combination* table, int32_t row_count,
-                 HashMode mode, int32_t& count);
+                 HashMode mode, int32_t& count, OnFull on_full = OnFull::Stop);
+
+// The table-full message with the table's row count, and the stop.
+[[noreturn]] void stop_table_full(TextIO& io, int32_t row_count);
 
 // Puts a pair in ascending order in place.
 inline void ordpair(int32_t& a, int32_t& b) {
@@ -41,7 +50,7 @@ struct AddResult {
 
 // Orders the caller's pair in place, then finds or inserts it.
 AddResult addcomb(TextIO& io, int32_t& first, int32_t& second, Combination* table,
-                  int32_t row_count, int32_t& count);
+                  int32_t row_count, int32_t& count, OnFull on_full = OnFull::Stop);
 // Orders the caller's pair in place, then looks it up; 0 when absent.
 int32_t findcomb(TextIO& io, int32_t& first, int32_t& second, Combination* table,
                  int32_t row_count, int32_t& count);

@@ -16,7 +16,7 @@ void wrclass(Run& run) {
   Combination* table = t.combination;
   char line[kPedigreeItems * kSplicedWidth];
   int32_t item[kPedigreeItems];
-  for (int32_t k = 1; k <= kCombinationRows; ++k) {
+  for (int32_t k = 1; k <= t.capacity.classes; ++k) {
     const Combination& c = table[k];
     if (c.status == 0) continue;
     io.write_formatted(kClassIdUnit, kIdLine,
@@ -29,8 +29,7 @@ void wrclass(Run& run) {
       int32_t b = c.*kAncestorPairs[n].second;
       item[n + 1] = 0;
       if (a == 0 || b == 0) continue;
-      const int32_t row =
-          findcomb(io, a, b, table, kCombinationRows, t.combination_count);
+      const int32_t row = findcomb(io, a, b, table, t.capacity.classes, t.combination_count);
       if (row != 0) {
         item[n + 1] = table[row].number;
         mask |= 1 << n;

@@ -156,7 +156,7 @@ class InbreedingIdentity : public ::testing::Test {
   };
 
   Outcome run_one(const Pedigree& p, bool fast) {
-    std::copy(p.rows.begin(), p.rows.end(), tables_->pedigree);
+    std::copy(p.rows.begin(), p.rows.end(), tables_->pedigree.data());
     std::istringstream in;
     std::ostringstream console;
     TextIO io(in, console, console);
@@ -205,6 +205,7 @@ class InbreedingIdentity : public ::testing::Test {
 
   static void SetUpTestSuite() {
     tables_ = std::make_unique<RunTables>();
+    tables_->reset(Capacities{}, InbreedingMethod::Family);
     work_ = std::make_unique<InbreedingWork>();
     reference_ = std::make_unique<reference::Work>();
   }
