@@ -1,4 +1,5 @@
-// Runs the program's stages one after the other, as the run driver does, and
+// Runs the program's stages one after the other, as the run driver does (with
+// the program's own command-line options), and
 // reports the wall time of each stage and the peak memory on the error
 // stream. The console goes to standard output as in a normal run, so the two
 // can be compared. Run it in a run folder with the answers on standard input:
@@ -107,10 +108,10 @@ void compare_inbreeding(Run& run, int rounds) {
                fast_console == reference_console ? "identical" : "DIFFERS");
 }
 
-int run_timed(int compare_rounds) {
+int run_timed(int compare_rounds, const Options& options) {
   auto tables = std::make_unique_for_overwrite<RunTables>();
   auto work = std::make_unique_for_overwrite<InbreedingWork>();
-  tables->reset(Capacities{}, InbreedingMethod::Family);
+  tables->reset(options.capacity, options.method);
   work->reset();
   TextIO io(std::cin, std::cout, std::cerr);
   Run run{io, *tables, *work};
@@ -154,11 +155,17 @@ int run_timed(int compare_rounds) {
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   int rounds = 0;
-  if (argc == 3 && std::strcmp(argv[1], "--inbreeding-vs-reference") == 0) {
-    rounds = std::atoi(argv[2]);
-  } else if (argc != 1) {
-    std::fprintf(stderr, "usage: parclas-stages [--inbreeding-vs-reference ROUNDS] < answers\n");
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  if (arguments.size() >= 2 && arguments[0] == "--inbreeding-vs-reference") {
+    rounds = std::atoi(arguments[1].c_str());
+    arguments.erase(arguments.begin(), arguments.begin() + 2);
+  }
+  const parclas::Options options = parclas::parse_options(arguments);
+  if (options.action != parclas::Options::Action::Run) {
+    std::fprintf(stderr,
+                 "usage: parclas-stages [--inbreeding-vs-reference ROUNDS] [parclas options] "
+                 "< answers\n");
     return 2;
   }
-  return parclas::run_timed(rounds);
+  return parclas::run_timed(rounds, options);
 }
