@@ -116,7 +116,12 @@ int run_timed(int compare_rounds, const Options& options) {
   TextIO io(std::cin, std::cout, std::cerr);
   Run run{io, *tables, *work};
 
-  std::vector<std::pair<const char*, double>> times;
+  struct Timing {
+    const char* name;
+    double wall;
+    double cpu;
+  };
+  std::vector<Timing> times;
   int status = 0;
   try {
     for (const Stage& stage : run_stages()) {
@@ -124,12 +129,14 @@ int run_timed(int compare_rounds, const Options& options) {
         compare_inbreeding(run, compare_rounds);
       }
       const Clock::time_point begin = Clock::now();
+      const double cpu_begin = cpu_seconds();
       stage.run(run);
-      times.emplace_back(stage.name, seconds_since(begin));
+      times.push_back({stage.name, seconds_since(begin), cpu_seconds() - cpu_begin});
     }
     const Clock::time_point begin = Clock::now();
+    const double cpu_begin = cpu_seconds();
     status = io.close_all();
-    times.emplace_back("closing files", seconds_since(begin));
+    times.push_back({"closing files", seconds_since(begin), cpu_seconds() - cpu_begin});
   } catch (const RunEnd& end) {
     status = end.status;
     if (end.plain) {
@@ -140,11 +147,15 @@ int run_timed(int compare_rounds, const Options& options) {
     std::fprintf(stderr, "the run stopped after %zu stages\n", times.size());
   }
   std::cout.flush();
-  std::fprintf(stderr, "%-24s %9s\n", "stage", "seconds");
-  for (const auto& [name, s] : times) std::fprintf(stderr, "%-24s %9.3f\n", name, s);
+  std::fprintf(stderr, "%-24s %9s %9s\n", "stage", "seconds", "processor");
   double whole = 0.0;
-  for (const auto& [name, s] : times) whole += s;
-  std::fprintf(stderr, "%-24s %9.3f\n", "whole run", whole);
+  double whole_cpu = 0.0;
+  for (const Timing& t : times) {
+    std::fprintf(stderr, "%-24s %9.3f %9.3f\n", t.name, t.wall, t.cpu);
+    whole += t.wall;
+    whole_cpu += t.cpu;
+  }
+  std::fprintf(stderr, "%-24s %9.3f %9.3f\n", "whole run", whole, whole_cpu);
   std::fprintf(stderr, "%-24s %9.1f MB\n", "peak memory", static_cast<double>(peak_kilobytes()) / 1024.0);
   return status;
 }
