@@ -6,8 +6,6 @@ namespace parclas {
 
 namespace {
 const Format kInTotal("(' In total',I8,' combinations')");
-
-enum Status : int32_t { kNew = 1, kFilled = 2, kExpanded = 3 };
 }  // namespace
 
 void addanc(Run& run, int32_t k) {
@@ -21,9 +19,9 @@ void addanc(Run& run, int32_t k) {
     const bool same = a == b;
     const AddResult added =
         addcomb(run.io, a, b, t.combination, kCombinationRows, t.combination_count);
-    if (added.is_new) t.combination[added.row].status = same ? kExpanded : kNew;
+    if (added.is_new) t.combination[added.row].status = same ? kPairExpanded : kPairNew;
   }
-  t.combination[k].status = kExpanded;
+  t.combination[k].status = kPairExpanded;
 }
 
 void expand_combinations(Run& run) {
@@ -32,17 +30,17 @@ void expand_combinations(Run& run) {
     const int32_t before = t.combination_count;
     for (int32_t k = 1; k <= kCombinationRows; ++k) {
       Combination& c = t.combination[k];
-      if (c.status != kNew) continue;
+      if (c.status != kPairNew) continue;
       const PedigreeRow& m1 = t.pedigree[c.member1];
       const PedigreeRow& m2 = t.pedigree[c.member2];
       c.m1sire = m1.sire;
       c.m1dam = m1.dam;
       c.m2sire = m2.sire;
       c.m2dam = m2.dam;
-      c.status = kFilled;
+      c.status = kPairFilled;
     }
     for (int32_t k = 1; k <= kCombinationRows; ++k) {
-      if (t.combination[k].status == kFilled) addanc(run, k);
+      if (t.combination[k].status == kPairFilled) addanc(run, k);
     }
     if (t.combination_count == before) break;
     run.io.write_list(kConsoleOut, {"after pass", pass, "; added", t.combination_count - before,

@@ -22,7 +22,7 @@ void scan_data_file(Run& run) {
       const AddResult added =
           addcomb(io, row.sire, row.dam, t.combination, kCombinationRows, t.combination_count);
       if (added.is_new) {
-        t.combination[added.row].status = 1;
+        t.combination[added.row].status = kPairNew;
         t.combination[added.row].number = t.combination_count;
       }
     } else if (t.animal_status[animal] < 0) {
