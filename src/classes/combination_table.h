@@ -19,6 +19,25 @@ inline constexpr int32_t kPairKeyLength = 2;
 
 enum class HashMode { Look = 0, Insert = 1 };
 
+// Values of a record's `status`: no pair (an empty row, or a pair that the
+// numbering eliminated), then, while pairs are collected and expanded, new
+// (grandparent fields not yet filled), filled (its ancestor pairs still to be
+// added) and expanded.
+inline constexpr int32_t kNoPair = 0;
+inline constexpr int32_t kPairNew = 1;
+inline constexpr int32_t kPairFilled = 2;
+inline constexpr int32_t kPairExpanded = 3;
+// While classes are numbered: each pair is first marked recorded or
+// ancestor-only, then every reference to it as an ancestor of another stored
+// pair adds 1 at a parental position and 2 at a grand-parental one.
+inline constexpr int32_t kPairRecorded = 100;
+inline constexpr int32_t kPairAncestorOnly = 1;
+inline constexpr int32_t kParentalReference = 1;
+inline constexpr int32_t kGrandParentalReference = 2;
+// An ancestor-only pair referred to exactly once, at a parental position:
+// the one a class numbering may eliminate.
+inline constexpr int32_t kAncestorReferredOnceAsParent = kPairAncestorOnly + kParentalReference;
+
 // What a search does after kProbeLimit rows taken by other pairs: stop the
 // run with the table-full message, or (class rows "auto") throw
 // ClassTableFull so that the caller rebuilds the table larger.

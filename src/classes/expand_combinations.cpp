@@ -7,8 +7,6 @@ namespace parclas {
 namespace {
 const Format kInTotal("(' In total',I8,' combinations')");
 
-enum Status : int32_t { kNew = 1, kFilled = 2, kExpanded = 3 };
-
 OnFull on_full(const RunTables& t) { return t.capacity.auto_classes ? OnFull::Grow : OnFull::Stop; }
 }  // namespace
 
@@ -19,7 +17,7 @@ bool add_data_pair(Run& run, int32_t& sire, int32_t& dam) {
       const AddResult added = addcomb(run.io, sire, dam, t.combination, t.capacity.classes,
                                       t.combination_count, on_full(t));
       if (added.is_new) {
-        t.combination[added.row].status = kNew;
+        t.combination[added.row].status = kPairNew;
         t.combination[added.row].number = t.combination_count;
         if (t.capacity.auto_classes) t.data_pairs.push_back({sire, dam});
       }
@@ -41,7 +39,7 @@ void grow_class_table(Run& run, int32_t passes) {
       for (DataPair pair : t.data_pairs) {
         const AddResult added = addcomb(run.io, pair.sire, pair.dam, t.combination,
                                         t.capacity.classes, t.combination_count, OnFull::Grow);
-        t.combination[added.row].status = kNew;
+        t.combination[added.row].status = kPairNew;
         t.combination[added.row].number = t.combination_count;
       }
       for (int32_t pass = 1; pass <= passes; ++pass) expansion_pass(run);
@@ -63,9 +61,9 @@ void addanc(Run& run, int32_t k) {
     const bool same = a == b;
     const AddResult added = addcomb(run.io, a, b, t.combination, t.capacity.classes,
                                     t.combination_count, on_full(t));
-    if (added.is_new) t.combination[added.row].status = same ? kExpanded : kNew;
+    if (added.is_new) t.combination[added.row].status = same ? kPairExpanded : kPairNew;
   }
-  t.combination[k].status = kExpanded;
+  t.combination[k].status = kPairExpanded;
 }
 
 void expansion_pass(Run& run) {
@@ -73,17 +71,17 @@ void expansion_pass(Run& run) {
   const int32_t rows = t.capacity.classes;
   for (int32_t k = 1; k <= rows; ++k) {
     Combination& c = t.combination[k];
-    if (c.status != kNew) continue;
+    if (c.status != kPairNew) continue;
     const PedigreeRow& m1 = t.pedigree[c.member1];
     const PedigreeRow& m2 = t.pedigree[c.member2];
     c.m1sire = m1.sire;
     c.m1dam = m1.dam;
     c.m2sire = m2.sire;
     c.m2dam = m2.dam;
-    c.status = kFilled;
+    c.status = kPairFilled;
   }
   for (int32_t k = 1; k <= rows; ++k) {
-    if (t.combination[k].status == kFilled) addanc(run, k);
+    if (t.combination[k].status == kPairFilled) addanc(run, k);
   }
 }
 

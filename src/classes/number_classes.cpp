@@ -8,26 +8,23 @@ namespace {
 const Format kEliminated("(' eliminated',I8,' combinations; left ',I8)");
 const Format kPerhaps("(' perhaps could eliminate',I8,' more')");
 
-constexpr int32_t kRecorded = 100;
-constexpr int32_t kAncestorOnly = 1;
-constexpr int32_t kReferredOnceAsParent = 2;
-
-void add_reference(Run& run, const Combination& record, const FieldPair& pair) {
+void add_reference(Run& run, const Combination& record, const FieldPair& pair, int32_t weight) {
   RunTables& t = run.t;
   int32_t key[2] = {record.*pair.first, record.*pair.second};
   ordpair(key[0], key[1]);
   if (key[0] == 0 || key[1] == 0) return;
   const int32_t row =
       hashfind(run.io, key, t.combination, t.capacity.classes, HashMode::Look, t.combination_count);
-  if (row != 0) ++t.combination[row].status;
+  if (row != 0) t.combination[row].status += weight;
 }
 }  // namespace
 
 void tagcomb(Run& run, int32_t k) {
   const Combination& record = run.t.combination[k];
-  for (const FieldPair& pair : kAncestorPairs) add_reference(run, record, pair);
-  // A grand-parental reference counts twice.
-  for (int n = kParentalPositions; n < 8; ++n) add_reference(run, record, kAncestorPairs[n]);
+  for (int n = 0; n < 8; ++n) {
+    add_reference(run, record, kAncestorPairs[n],
+                  n < kParentalPositions ? kParentalReference : kGrandParentalReference);
+  }
 }
 
 namespace {
@@ -38,22 +35,24 @@ void mark_tag_prune_and_number(Run& run) {
   Combination* table = t.combination;
   const int32_t rows = t.capacity.classes;
   for (int32_t k = 1; k <= rows; ++k) {
-    if (table[k].status != 0) table[k].status = table[k].number != 0 ? kRecorded : kAncestorOnly;
+    if (table[k].status != kNoPair) {
+      table[k].status = table[k].number != 0 ? kPairRecorded : kPairAncestorOnly;
+    }
   }
   for (int32_t k = 1; k <= rows; ++k) {
-    if (table[k].status != 0) tagcomb(run, k);
+    if (table[k].status != kNoPair) tagcomb(run, k);
   }
   int32_t eliminated = 0;
   int32_t candidates = 0;
   for (int32_t k = 1; k <= rows; ++k) {
     Combination& c = table[k];
-    if (c.status == kAncestorOnly) {
+    if (c.status == kPairAncestorOnly) {
       run.io.write_list(kConsoleOut, {"error 234"});
-    } else if (c.status == kReferredOnceAsParent) {
+    } else if (c.status == kAncestorReferredOnceAsParent) {
       if (has_grandparents(c)) {
         ++candidates;
       } else {
-        c.status = 0;
+        c.status = kNoPair;
         c.member1 = -1;
         ++eliminated;
       }
@@ -65,13 +64,13 @@ void mark_tag_prune_and_number(Run& run) {
 
   t.classes_with_parents = 0;
   for (int32_t k = 1; k <= rows; ++k) {
-    if (table[k].status != 0 && has_grandparents(table[k])) {
+    if (table[k].status != kNoPair && has_grandparents(table[k])) {
       table[k].number = ++t.classes_with_parents;
     }
   }
   t.classes_without_parents = 0;
   for (int32_t k = 1; k <= rows; ++k) {
-    if (table[k].status != 0 && !has_grandparents(table[k])) {
+    if (table[k].status != kNoPair && !has_grandparents(table[k])) {
       table[k].number = t.classes_with_parents + ++t.classes_without_parents;
     }
   }
@@ -87,7 +86,7 @@ bool later_searches_fit(Run& run) {
   const Combination* table = t.combination;
   try {
     for (int32_t k = 1; k <= t.capacity.classes; ++k) {
-      if (table[k].status == 0 || !has_grandparents(table[k])) continue;
+      if (table[k].status == kNoPair || !has_grandparents(table[k])) continue;
       for (const FieldPair& pair : kAncestorPairs) {
         int32_t key[2] = {table[k].*pair.first, table[k].*pair.second};
         ordpair(key[0], key[1]);

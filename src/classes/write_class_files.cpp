@@ -18,7 +18,7 @@ void wrclass(Run& run) {
   int32_t item[kPedigreeItems];
   for (int32_t k = 1; k <= t.capacity.classes; ++k) {
     const Combination& c = table[k];
-    if (c.status == 0) continue;
+    if (c.status == kNoPair) continue;
     io.write_formatted(kClassIdUnit, kIdLine,
                        {c.number, text_of(t.identifier[c.member1]), text_of(t.identifier[c.member2])});
     if (!has_grandparents(c)) continue;

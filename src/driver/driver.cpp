@@ -77,7 +77,10 @@ int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTable
     return end.status;
   } catch (const std::exception& e) {
     // A fault of the program itself, not of its input: said as such, with
-    // every file closed holding what it received.
+    // every file closed holding what it received. The console may be what
+    // failed, so its streams throw no more from here on.
+    out.exceptions(std::ios::goodbit);
+    err.exceptions(std::ios::goodbit);
     out.flush();
     err << "parclas: internal error: " << e.what() << '\n';
     err.flush();
