@@ -16,16 +16,7 @@ void stop_table_full(TextIO& io, int32_t row_count) {
 
 int32_t hashfind(TextIO& io, const int32_t (&key)[2], Combination* table, int32_t row_count,
                  HashMode mode, int32_t& count, OnFull on_full) {
-  // 32-bit products and sum with wrap-around; a negative sum is negated.
-  uint32_t sum = 0;
-  for (int c = 0; c < kPairKeyLength; ++c) {
-    sum += static_cast<uint32_t>(key[c]) * static_cast<uint32_t>(kHashMultipliers[c + 1]);
-  }
-  int32_t h = static_cast<int32_t>(sum);
-  if (h < 0) h = static_cast<int32_t>(0u - sum);
-  int32_t r = h % row_count;
-  if (r < 0) r += row_count;  // only for the one sum that stays negative
-  ++r;
+  int32_t r = first_row(key[0], key[1], row_count);
   for (int32_t examined = 0; examined < kProbeLimit; ++examined) {
     Combination& row = table[r];
     if (row.member1 == 0 && row.member2 == 0) {
@@ -36,7 +27,8 @@ int32_t hashfind(TextIO& io, const int32_t (&key)[2], Combination* table, int32_
       return r;
     }
     if (row.member1 == key[0] && row.member2 == key[1]) return r;
-    r = (r - 1 + kProbeStep) % row_count + 1;
+    r += kProbeStep;  // 17 rows further, from row 1 again after the last
+    while (r > row_count) r -= row_count;
   }
   if (on_full == OnFull::Grow) throw ClassTableFull{};
   stop_table_full(io, row_count);

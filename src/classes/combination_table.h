@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 #include "run/tables.h"
 
@@ -43,6 +44,28 @@ inline constexpr int32_t kAncestorReferredOnceAsParent = kPairAncestorOnly + kPa
 // ClassTableFull so that the caller rebuilds the table larger.
 enum class OnFull { Stop, Grow };
 struct ClassTableFull {};
+
+// The first row a search for the pair examines: the key columns times their
+// multipliers, summed in 32-bit arithmetic that wraps, negated if negative,
+// modulo the rows, plus 1.
+inline int32_t first_row(int32_t first, int32_t second, int32_t row_count) {
+  const uint32_t sum = static_cast<uint32_t>(first) * static_cast<uint32_t>(kHashMultipliers[1]) +
+                       static_cast<uint32_t>(second) * static_cast<uint32_t>(kHashMultipliers[2]);
+  int32_t h = static_cast<int32_t>(sum);
+  if (h < 0) h = static_cast<int32_t>(0u - sum);
+  int32_t r = h % row_count;
+  if (r < 0) r += row_count;  // only for the one sum that stays negative
+  return r + 1;
+}
+
+// Asks for the first row of a pair's search ahead of it: the look-ups of a
+// large table each wait on memory, and several asked at once overlap.
+inline void prefetch_pair(const Combination* table, int32_t row_count, int32_t a, int32_t b) {
+#if defined(__GNUC__)
+  if (a > b) std::swap(a, b);
+  __builtin_prefetch(&table[first_row(a, b, row_count)]);
+#endif
+}
 
 // The row whose key columns (member1, member2) equal `key`, inserting the key
 // in `Insert` mode when it is absent (and adding 1 to `count`); 0 when absent

@@ -54,6 +54,9 @@ void addanc(Run& run, int32_t k) {
   RunTables& t = run.t;
   const Combination& record = t.combination[k];
   for (const FieldPair& pair : kAncestorPairs) {
+    prefetch_pair(t.combination, t.capacity.classes, record.*pair.first, record.*pair.second);
+  }
+  for (const FieldPair& pair : kAncestorPairs) {
     int32_t a = record.*pair.first;
     int32_t b = record.*pair.second;
     ordpair(a, b);

@@ -21,6 +21,10 @@ void add_reference(Run& run, const Combination& record, const FieldPair& pair, i
 
 void tagcomb(Run& run, int32_t k) {
   const Combination& record = run.t.combination[k];
+  for (const FieldPair& pair : kAncestorPairs) {
+    prefetch_pair(run.t.combination, run.t.capacity.classes, record.*pair.first,
+                  record.*pair.second);
+  }
   for (int n = 0; n < 8; ++n) {
     add_reference(run, record, kAncestorPairs[n],
                   n < kParentalPositions ? kParentalReference : kGrandParentalReference);

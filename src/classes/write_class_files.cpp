@@ -22,6 +22,9 @@ void wrclass(Run& run) {
     io.write_formatted(kClassIdUnit, kIdLine,
                        {c.number, text_of(t.identifier[c.member1]), text_of(t.identifier[c.member2])});
     if (!has_grandparents(c)) continue;
+    for (const FieldPair& pair : kAncestorPairs) {
+      prefetch_pair(table, t.capacity.classes, c.*pair.first, c.*pair.second);
+    }
     item[0] = c.number;
     int32_t mask = 0;
     for (int n = 0; n < 8; ++n) {
