@@ -96,7 +96,10 @@ struct RunTables {
   int32_t classes_without_parents;
 
   // Everything back to its state at program start.
-  void reset() { std::memset(static_cast<void*>(this), 0, sizeof *this); }
+  void reset() {
+    std::memset(static_cast<void*>(this), 0, sizeof *this);
+    capacity = Capacities{};
+  }
 };
 
 // Sets the first n integers of a table to 0 (nothing for n of 0 or less).
