@@ -86,7 +86,7 @@ void compare_inbreeding(Run& run, int rounds) {
       if (fast) {
         hainb(side, n, prior);
       } else {
-        reference::hainb(side, *reference_work, n, prior);
+        reference::hainb(side, *reference_work, n, prior, run.t.capacity.family);
       }
       (fast ? fast_times : reference_times).push_back(seconds_since(start));
       (fast ? fast_cpu : reference_cpu).push_back(cpu_seconds() - cpu_start);
