@@ -139,8 +139,10 @@ struct KernelFixture {
   TextIO io{in, out, out};
   const float prior[kYears] = {};
   KernelFixture() {
-    tabular(io, *work, work->rentab, 0, prior, kGroups, {}, work->member_inbreeding);
-    reference::tabular(io, *ref, ref->rentab, 0, prior, kGroups, ref->member_inbreeding);
+    work->size_for_family(fammax);
+    ref->member_inbreeding.resize(fammax + 1);
+    tabular(io, *work, work->rentab.data(), 0, prior, kGroups, {}, work->member_inbreeding.data());
+    reference::tabular(io, *ref, ref->rentab.data(), 0, prior, kGroups, ref->member_inbreeding.data());
   }
 };
 
@@ -150,7 +152,7 @@ void BM_TabularStraightforward(benchmark::State& state) {
   const int32_t n = static_cast<int32_t>(state.range(0));
   const std::vector<FamilyMember> members = family(n);
   for (auto _ : state) {
-    reference::tabular(f.io, *f.ref, members.data(), n, f.prior, 0, f.ref->member_inbreeding);
+    reference::tabular(f.io, *f.ref, members.data(), n, f.prior, 0, f.ref->member_inbreeding.data());
     benchmark::DoNotOptimize(f.ref->member_inbreeding[n]);
   }
 }
@@ -164,7 +166,7 @@ void BM_TabularLastMember(benchmark::State& state) {
   const std::vector<FamilyMember> members = family(n);
   const int32_t wanted[1] = {n};
   for (auto _ : state) {
-    tabular(f.io, *f.work, members.data(), n, f.prior, 0, wanted, f.work->member_inbreeding);
+    tabular(f.io, *f.work, members.data(), n, f.prior, 0, wanted, f.work->member_inbreeding.data());
     benchmark::DoNotOptimize(f.work->member_inbreeding[n]);
   }
 }
@@ -178,7 +180,7 @@ void BM_TabularAllMembers(benchmark::State& state) {
   std::vector<int32_t> wanted;
   for (int32_t k = 1; k <= n; ++k) wanted.push_back(k);
   for (auto _ : state) {
-    tabular(f.io, *f.work, members.data(), n, f.prior, 0, wanted, f.work->member_inbreeding);
+    tabular(f.io, *f.work, members.data(), n, f.prior, 0, wanted, f.work->member_inbreeding.data());
     benchmark::DoNotOptimize(f.work->member_inbreeding[n]);
   }
 }

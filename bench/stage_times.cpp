@@ -1,4 +1,5 @@
-// Runs the program's stages one after the other, as the run driver does, and
+// Runs the program's stages one after the other, as the run driver does (with
+// the program's own command-line options), and
 // reports the wall time of each stage and the peak memory on the error
 // stream. The console goes to standard output as in a normal run, so the two
 // can be compared. Run it in a run folder with the answers on standard input:
@@ -61,7 +62,7 @@ long peak_kilobytes() {
 // scan left it.
 void compare_inbreeding(Run& run, int rounds) {
   const int32_t n = run.t.largest_animal;
-  std::vector<PedigreeRow> loaded(run.t.pedigree, run.t.pedigree + relmax + 1);
+  std::vector<PedigreeRow> loaded(run.t.pedigree.data(), run.t.pedigree.data() + n + 1);
   auto reference_work = std::make_unique_for_overwrite<reference::Work>();
   reference_work->reset();
   const float prior[kYears] = {};
@@ -75,7 +76,7 @@ void compare_inbreeding(Run& run, int rounds) {
   std::string reference_console;
   for (int r = 0; r < rounds; ++r) {
     for (const bool fast : {true, false}) {
-      std::copy(loaded.begin(), loaded.end(), run.t.pedigree);
+      std::copy(loaded.begin(), loaded.end(), run.t.pedigree.data());
       std::istringstream no_input;
       std::ostringstream console;
       TextIO io(no_input, console, std::cerr);
@@ -85,7 +86,7 @@ void compare_inbreeding(Run& run, int rounds) {
       if (fast) {
         hainb(side, n, prior);
       } else {
-        reference::hainb(side, *reference_work, n, prior);
+        reference::hainb(side, *reference_work, n, prior, run.t.capacity.family);
       }
       (fast ? fast_times : reference_times).push_back(seconds_since(start));
       (fast ? fast_cpu : reference_cpu).push_back(cpu_seconds() - cpu_start);
@@ -95,7 +96,7 @@ void compare_inbreeding(Run& run, int rounds) {
       (fast ? fast_console : reference_console) = console.str();
     }
   }
-  std::copy(loaded.begin(), loaded.end(), run.t.pedigree);
+  std::copy(loaded.begin(), loaded.end(), run.t.pedigree.data());
   const double fast = median(fast_times);
   const double slow = median(reference_times);
   std::fprintf(stderr, "HAINB, median of %d: %.3f s; straightforward: %.3f s; ratio %.1f\n", rounds,
@@ -107,15 +108,20 @@ void compare_inbreeding(Run& run, int rounds) {
                fast_console == reference_console ? "identical" : "DIFFERS");
 }
 
-int run_timed(int compare_rounds) {
+int run_timed(int compare_rounds, const Options& options) {
   auto tables = std::make_unique_for_overwrite<RunTables>();
   auto work = std::make_unique_for_overwrite<InbreedingWork>();
-  tables->reset();
+  tables->reset(options.capacity, options.method);
   work->reset();
   TextIO io(std::cin, std::cout, std::cerr);
   Run run{io, *tables, *work};
 
-  std::vector<std::pair<const char*, double>> times;
+  struct Timing {
+    const char* name;
+    double wall;
+    double cpu;
+  };
+  std::vector<Timing> times;
   int status = 0;
   try {
     for (const Stage& stage : run_stages()) {
@@ -123,12 +129,14 @@ int run_timed(int compare_rounds) {
         compare_inbreeding(run, compare_rounds);
       }
       const Clock::time_point begin = Clock::now();
+      const double cpu_begin = cpu_seconds();
       stage.run(run);
-      times.emplace_back(stage.name, seconds_since(begin));
+      times.push_back({stage.name, seconds_since(begin), cpu_seconds() - cpu_begin});
     }
     const Clock::time_point begin = Clock::now();
+    const double cpu_begin = cpu_seconds();
     status = io.close_all();
-    times.emplace_back("closing files", seconds_since(begin));
+    times.push_back({"closing files", seconds_since(begin), cpu_seconds() - cpu_begin});
   } catch (const RunEnd& end) {
     status = end.status;
     if (end.plain) {
@@ -139,11 +147,15 @@ int run_timed(int compare_rounds) {
     std::fprintf(stderr, "the run stopped after %zu stages\n", times.size());
   }
   std::cout.flush();
-  std::fprintf(stderr, "%-24s %9s\n", "stage", "seconds");
-  for (const auto& [name, s] : times) std::fprintf(stderr, "%-24s %9.3f\n", name, s);
+  std::fprintf(stderr, "%-24s %9s %9s\n", "stage", "seconds", "processor");
   double whole = 0.0;
-  for (const auto& [name, s] : times) whole += s;
-  std::fprintf(stderr, "%-24s %9.3f\n", "whole run", whole);
+  double whole_cpu = 0.0;
+  for (const Timing& t : times) {
+    std::fprintf(stderr, "%-24s %9.3f %9.3f\n", t.name, t.wall, t.cpu);
+    whole += t.wall;
+    whole_cpu += t.cpu;
+  }
+  std::fprintf(stderr, "%-24s %9.3f %9.3f\n", "whole run", whole, whole_cpu);
   std::fprintf(stderr, "%-24s %9.1f MB\n", "peak memory", static_cast<double>(peak_kilobytes()) / 1024.0);
   return status;
 }
@@ -154,11 +166,17 @@ int run_timed(int compare_rounds) {
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   int rounds = 0;
-  if (argc == 3 && std::strcmp(argv[1], "--inbreeding-vs-reference") == 0) {
-    rounds = std::atoi(argv[2]);
-  } else if (argc != 1) {
-    std::fprintf(stderr, "usage: parclas-stages [--inbreeding-vs-reference ROUNDS] < answers\n");
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  if (arguments.size() >= 2 && arguments[0] == "--inbreeding-vs-reference") {
+    rounds = std::atoi(arguments[1].c_str());
+    arguments.erase(arguments.begin(), arguments.begin() + 2);
+  }
+  const parclas::Options options = parclas::parse_options(arguments);
+  if (options.action != parclas::Options::Action::Run) {
+    std::fprintf(stderr,
+                 "usage: parclas-stages [--inbreeding-vs-reference ROUNDS] [parclas options] "
+                 "< answers\n");
     return 2;
   }
-  return parclas::run_timed(rounds);
+  return parclas::run_timed(rounds, options);
 }

@@ -11,6 +11,17 @@ struct Run;
 // Adds the ancestor pairs of the stored pairs, pass by pass, at most the
 // maximum passes; prints "after pass" lines and the " In total" line.
 void expand_combinations(Run& run);
+// One expansion pass: fills the new pairs from the pedigree, then adds the
+// ancestor pairs of every filled one.
+void expansion_pass(Run& run);
+
+// Inserts a pair of the data scan (status new, its arrival number), growing
+// the table when class rows are "auto"; returns whether it was new.
+bool add_data_pair(Run& run, int32_t& sire, int32_t& dam);
+// Class rows "auto": rebuilds the table with twice the rows (again, while a
+// search meets the probe limit) from the data pairs and `passes` expansion
+// passes, as a run with that many rows would have built it.
+void grow_class_table(Run& run, int32_t passes);
 // Fills nothing: adds the eight ancestor pairs of the filled record in row k
 // and marks it expanded.
 void addanc(Run& run, int32_t k);

@@ -8,18 +8,15 @@ namespace {
 const Format kTooSmall("(' hash matrix too small')");
 }
 
+void stop_table_full(TextIO& io, int32_t row_count) {
+  io.write_formatted(kConsoleOut, kTooSmall, {});
+  io.write_list(kConsoleOut, {row_count, kCombinationWidth, kPairKeyLength});
+  io.plain_stop();
+}
+
 int32_t hashfind(TextIO& io, const int32_t (&key)[2], Combination* table, int32_t row_count,
-                 HashMode mode, int32_t& count) {
-  // 32-bit products and sum with wrap-around; a negative sum is negated.
-  uint32_t sum = 0;
-  for (int c = 0; c < kPairKeyLength; ++c) {
-    sum += static_cast<uint32_t>(key[c]) * static_cast<uint32_t>(kHashMultipliers[c + 1]);
-  }
-  int32_t h = static_cast<int32_t>(sum);
-  if (h < 0) h = static_cast<int32_t>(0u - sum);
-  int32_t r = h % row_count;
-  if (r < 0) r += row_count;  // only for the one sum that stays negative
-  ++r;
+                 HashMode mode, int32_t& count, OnFull on_full) {
+  int32_t r = first_row(key[0], key[1], row_count);
   for (int32_t examined = 0; examined < kProbeLimit; ++examined) {
     Combination& row = table[r];
     if (row.member1 == 0 && row.member2 == 0) {
@@ -30,19 +27,19 @@ int32_t hashfind(TextIO& io, const int32_t (&key)[2], Combination* table, int32_
       return r;
     }
     if (row.member1 == key[0] && row.member2 == key[1]) return r;
-    r = (r - 1 + kProbeStep) % row_count + 1;
+    r += kProbeStep;  // 17 rows further, from row 1 again after the last
+    while (r > row_count) r -= row_count;
   }
-  io.write_formatted(kConsoleOut, kTooSmall, {});
-  io.write_list(kConsoleOut, {row_count, kCombinationWidth, kPairKeyLength});
-  io.plain_stop();
+  if (on_full == OnFull::Grow) throw ClassTableFull{};
+  stop_table_full(io, row_count);
 }
 
 AddResult addcomb(TextIO& io, int32_t& first, int32_t& second, Combination* table,
-                  int32_t row_count, int32_t& count) {
+                  int32_t row_count, int32_t& count, OnFull on_full) {
   ordpair(first, second);
   const int32_t before = count;
   const int32_t key[2] = {first, second};
-  const int32_t row = hashfind(io, key, table, row_count, HashMode::Insert, count);
+  const int32_t row = hashfind(io, key, table, row_count, HashMode::Insert, count, on_full);
   return {row, count != before};
 }
 

@@ -16,12 +16,15 @@ void wrclass(Run& run) {
   Combination* table = t.combination;
   char line[kPedigreeItems * kSplicedWidth];
   int32_t item[kPedigreeItems];
-  for (int32_t k = 1; k <= kCombinationRows; ++k) {
+  for (int32_t k = 1; k <= t.capacity.classes; ++k) {
     const Combination& c = table[k];
-    if (c.status == 0) continue;
+    if (c.status == kNoPair) continue;
     io.write_formatted(kClassIdUnit, kIdLine,
                        {c.number, text_of(t.identifier[c.member1]), text_of(t.identifier[c.member2])});
     if (!has_grandparents(c)) continue;
+    for (const FieldPair& pair : kAncestorPairs) {
+      prefetch_pair(table, t.capacity.classes, c.*pair.first, c.*pair.second);
+    }
     item[0] = c.number;
     int32_t mask = 0;
     for (int n = 0; n < 8; ++n) {
@@ -29,8 +32,7 @@ void wrclass(Run& run) {
       int32_t b = c.*kAncestorPairs[n].second;
       item[n + 1] = 0;
       if (a == 0 || b == 0) continue;
-      const int32_t row =
-          findcomb(io, a, b, table, kCombinationRows, t.combination_count);
+      const int32_t row = findcomb(io, a, b, table, t.capacity.classes, t.combination_count);
       if (row != 0) {
         item[n + 1] = table[row].number;
         mask |= 1 << n;

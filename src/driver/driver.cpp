@@ -1,5 +1,6 @@
 #include "driver/driver.h"
 
+#include <algorithm>
 #include <exception>
 #include <istream>
 #include <ostream>
@@ -39,9 +40,27 @@ constexpr Stage kStages[] = {
 
 std::span<const Stage> run_stages() { return kStages; }
 
+namespace {
+
+// With a size set to auto, the sizes the run settled on: a run given them
+// explicitly writes the same bytes.
+void report_sizes(std::ostream& err, const RunTables& t, const Options& options) {
+  if (!options.any_auto()) return;
+  int32_t family = options.capacity.family;
+  if (options.auto_family) {
+    // The exact method builds no family: any limit gives its bytes.
+    family = t.method == InbreedingMethod::Exact ? Capacities{}.family
+                                                 : std::max(t.largest_family, int32_t{1});
+  }
+  err << "sizes used: --max-animals " << std::max(t.capacity.animals, int32_t{1})
+      << " --max-family " << family << " --max-classes " << t.capacity.classes << '\n';
+}
+
+}  // namespace
+
 int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTables& tables,
-                InbreedingWork& work) {
-  tables.reset();
+                InbreedingWork& work, const Options& options) {
+  tables.reset(options.capacity, options.method);
   work.reset();
   TextIO io(in, out, err);
   Run run{io, tables, work};
@@ -53,17 +72,43 @@ int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTable
       return end.status;
     }
     const int closed = io.close_all();
-    return closed != kNormalEnd ? closed : end.status;
+    if (closed != kNormalEnd) return closed;
+    report_sizes(err, tables, options);
+    return end.status;
   } catch (const std::exception& e) {
     // A fault of the program itself, not of its input: said as such, with
-    // every file closed holding what it received.
+    // every file closed holding what it received. The console may be what
+    // failed, so its streams throw no more from here on.
+    out.exceptions(std::ios::goodbit);
+    err.exceptions(std::ios::goodbit);
     out.flush();
     err << "parclas: internal error: " << e.what() << '\n';
     err.flush();
     io.close_all_quietly();
     return kInternalErrorStatus;
   }
-  return io.close_all();
+  const int closed = io.close_all();
+  if (closed == kNormalEnd) report_sizes(err, tables, options);
+  return closed;
+}
+
+int parclas_main(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,
+                 std::ostream& err, RunTables& tables, InbreedingWork& work) {
+  const Options options = parse_options(arguments);
+  switch (options.action) {
+    case Options::Action::Refuse:
+      err << "parclas: " << options.refusal << '\n' << kUsage;
+      return kUsageStatus;
+    case Options::Action::Help:
+      out << kUsage;
+      return out.flush() ? kNormalEnd : kUsageStatus;
+    case Options::Action::Version:
+      out << kVersion;
+      return out.flush() ? kNormalEnd : kUsageStatus;
+    case Options::Action::Run:
+      break;
+  }
+  return run_parclas(in, out, err, tables, work, options);
 }
 
 }  // namespace parclas

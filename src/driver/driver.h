@@ -4,10 +4,11 @@
 #include <iosfwd>
 #include <span>
 
+#include "driver/options.h"
+
 namespace parclas {
 
 struct Run;
-struct RunTables;
 struct InbreedingWork;
 
 // One stage of the run: a name for reports and timings, and its function.
@@ -23,6 +24,11 @@ std::span<const Stage> run_stages();
 // current directory. Returns the exit status: 0 at the normal end, 1 at a
 // stop, the error number of a read-error report, 70 at an internal error.
 int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTables& tables,
-                InbreedingWork& work);
+                InbreedingWork& work, const Options& options = {});
+
+// The program with its command line: refuses a bad one (usage, exit status
+// 2, nothing opened), answers --help and --version, else runs.
+int parclas_main(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,
+                 std::ostream& err, RunTables& tables, InbreedingWork& work);
 
 }  // namespace parclas

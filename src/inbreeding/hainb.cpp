@@ -35,15 +35,16 @@ inline void prefetch_animal(const PedigreeRow* ped, const InbreedingWork::Animal
 struct Family {
   Run& run;
   InbreedingWork& w;
+  int32_t n;  // largest animal number
   int32_t size = 0;
 
   bool is_member(int32_t animal) const {
-    return animal >= 1 && animal <= relmax && w.state[animal].mark > 0;
+    return animal >= 1 && animal <= n && w.state[static_cast<size_t>(animal)].mark > 0;
   }
-  int32_t position_of(int32_t animal) const { return w.state[animal].mark; }
+  int32_t position_of(int32_t animal) const { return w.state[static_cast<size_t>(animal)].mark; }
 
   void index_positions() {
-    for (int32_t k = 1; k <= size; ++k) w.state[w.rentab[k].animal].mark = static_cast<int16_t>(k);
+    for (int32_t k = 1; k <= size; ++k) w.state[static_cast<size_t>(w.rentab[k].animal)].mark = k;
   }
 
   bool parents_come_first() const {
@@ -147,11 +148,11 @@ struct Family {
 // animal x is the one of the highest-numbered starting animal among x and its
 // descendants. Animals are taken children first, each handing its smallest
 // descendant and its last family on to its parents. Taken the other way
-// round, parents first, the same order gives every animal its pedigree depth
-// (kept up to the largest 16-bit value). Returns false if some animals are
+// round, parents first, the same order gives every animal its pedigree depth.
+// Returns false if some animals are
 // never taken: the pedigree has a loop.
 bool find_last_families(PedigreeRow* ped, int32_t n, InbreedingWork& w) {
-  constexpr int32_t kNone = relmax + 1;
+  const int32_t kNone = n + 1;
   for (int32_t a = 1; a <= n; ++a) {
     w.children_left[a] = 0;
     w.smallest_descendant[a] = kNone;
@@ -187,7 +188,7 @@ bool find_last_families(PedigreeRow* ped, int32_t n, InbreedingWork& w) {
     for (const int32_t parent : {ped[a].sire, ped[a].dam}) {
       if (parent != 0) depth = std::max(depth, w.state[parent].depth + 1);
     }
-    w.state[a].depth = static_cast<int16_t>(std::min(depth, int32_t{INT16_MAX}));
+    w.state[a].depth = depth;
   }
   return true;
 }
@@ -195,7 +196,7 @@ bool find_last_families(PedigreeRow* ped, int32_t n, InbreedingWork& w) {
 // The slot of a parent pair in the pair table: its own, or a free one where
 // it can go; nullptr when neither is found within a few probes.
 InbreedingWork::PairEntry* find_pair(InbreedingWork& w, int32_t sire, int32_t dam) {
-  constexpr uint32_t kMask = InbreedingWork::kPairSlots - 1;
+  const uint32_t kMask = static_cast<uint32_t>(w.pairs.size()) - 1;
   uint32_t h = (static_cast<uint32_t>(sire) * 0x9E3779B1u) ^ (static_cast<uint32_t>(dam) * 0x85EBCA77u);
   h ^= h >> 15;
   for (int probe = 0; probe < 8; ++probe) {
@@ -220,8 +221,16 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
   int32_t families = 0;
   int32_t largest = 0;
   float size_sum = 0.0f;
-  tabular(run.io, w, w.rentab, 0, prior, kGroups, {}, w.member_inbreeding);
-  InbreedingWork::AnimalState* const state = w.state;
+  run.t.largest_family = 0;
+  // The family limit, and the kernel's matrix with room for the groups and
+  // a family of that size; without a limit both grow with the families.
+  const int32_t limit = run.t.capacity.family > 0 ? run.t.capacity.family : 0;
+  w.family_limit = limit;
+  w.maxped = limit > 0 ? limit + kGroups : 0;
+  w.size_for_animals(n);
+  w.size_for_family(limit > 0 ? std::min(limit, fammax) : fammax);
+  tabular(run.io, w, w.rentab.data(), 0, prior, kGroups, {}, w.member_inbreeding.data());
+  InbreedingWork::AnimalState* const state = w.state.data();
   for (int32_t a = 1; a <= n; ++a) state[a] = {kNoCoefficient, 0};
   // Each animal's stored value is the one of the last family holding it, so
   // a family computes only the members it is the last to hold. With a
@@ -233,12 +242,12 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
   if (known_last) {
     for (int32_t a = 1; a <= n; ++a) w.finals[a] = 0;
     for (int32_t a = 1; a <= n; ++a) ++w.finals[ped[a].inbreeding];
-    std::memset(static_cast<void*>(w.pairs), 0, sizeof w.pairs);
+    std::fill(w.pairs.begin(), w.pairs.end(), InbreedingWork::PairEntry{});
   }
   auto depth_of = [state](int32_t animal) { return animal != 0 ? int32_t{state[animal].depth} : 0; };
 
-  Family family{run, w};
-  FamilyMember* const rentab = w.rentab;
+  Family family{run, w, n};
+  FamilyMember* rentab = w.rentab.data();
   for (int32_t i = 1; i <= n; ++i) {
     // Without a loop, families start at the animals that no lower-numbered
     // descendant holds in its family; with one, the marks tell.
@@ -274,16 +283,23 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
       for (int32_t FamilyMember::*field : {&FamilyMember::sire, &FamilyMember::dam}) {
         const int32_t parent = rentab[p].*field;
         int32_t arrival = 0;
-        if (parent != 0) {
+        // The load leaves parents at 0..n; another number is not followed
+        // and stops the run when the family is renumbered.
+        if (parent >= 1 && parent <= n) {
           if (state[parent].mark > 0) {
             arrival = state[parent].mark;
           } else {
-            if (++size > fammax) {
+            if (++size > limit && limit > 0) {
+              run.t.largest_family = std::max(largest, size);
               run.io.write_list(kConsoleOut, {"increase fammax in HAINB"});
               run.io.plain_stop();
             }
+            if (static_cast<size_t>(size) + 1 >= w.rentab.size()) {
+              w.size_for_family(size + 1);
+              rentab = w.rentab.data();
+            }
             rentab[size] = {ped[parent].sire, ped[parent].dam, parent, ped[parent].year};
-            state[parent].mark = static_cast<int16_t>(size);
+            state[parent].mark = size;
             w.member_depth[size] = state[parent].depth;
             prefetch_animal(ped, state, ped[parent].sire);
             prefetch_animal(ped, state, ped[parent].dam);
@@ -317,9 +333,9 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
     if (wanted == 0) {
       // nothing to compute
     } else if (exact) {
-      tabular_exact(w, w.arrival_sire, w.arrival_dam, w.member_depth, size,
-                    std::span<const int32_t>(w.wanted, static_cast<size_t>(wanted)),
-                    w.member_inbreeding);
+      tabular_exact(w, w.arrival_sire.data(), w.arrival_dam.data(), w.member_depth.data(), size,
+                    std::span<const int32_t>(w.wanted.data(), static_cast<size_t>(wanted)),
+                    w.member_inbreeding.data());
     } else {
       sort_family(rentab, size);
       family.size = size;
@@ -332,8 +348,8 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
         if (!known_last || ped[rentab[k].animal].inbreeding == i) w.wanted[wanted++] = k;
       }
       tabular(run.io, w, rentab, size, prior, 0,
-              std::span<const int32_t>(w.wanted, static_cast<size_t>(wanted)),
-              w.member_inbreeding);
+              std::span<const int32_t>(w.wanted.data(), static_cast<size_t>(wanted)),
+              w.member_inbreeding.data());
     }
     for (int32_t j = 0; j < wanted; ++j) {
       const int32_t k = w.wanted[j];
@@ -343,13 +359,14 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
     }
     for (int32_t k = 1; k <= size; ++k) state[rentab[k].animal].mark = kHasCoefficient;
     if (pair != nullptr) {
-      *pair = {sire, dam, static_cast<int16_t>(size), 0, 0.0f};
+      *pair = {sire, dam, size, 0, 0.0f};
       if (own_last && exact) {
         pair->has_coefficient = 1;
         pair->coefficient = w.member_inbreeding[1];
       }
     }
   }
+  run.t.largest_family = largest;
   const float average = families > 0 ? size_sum / static_cast<float>(families) : 0.0f;
   run.io.write_formatted(kConsoleOut, kProcessed, {families, largest, average});
 }

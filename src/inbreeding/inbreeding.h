@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "run/tables.h"
 
@@ -12,8 +13,8 @@ namespace parclas {
 struct Run;
 class TextIO;
 
-inline constexpr int fammax = 500;  // members of one family
-inline constexpr int maxped = 600;  // positions of the relationship matrix
+inline constexpr int fammax = 500;  // members of one family, unless set otherwise
+inline constexpr int maxped = 600;  // positions of the relationship matrix (fammax + groups)
 inline constexpr int kGroups = kYears;  // one unknown-parent group per year
 // The pedigree depth of an animal is 0 when both its parents are unknown,
 // else 1 + the larger depth of its known parents. An exact relationship
@@ -35,61 +36,83 @@ struct FamilyMember {
   int32_t year;
 };
 
-// Scratch of the inbreeding stage, allocated once with the run tables.
+// Scratch of the inbreeding stage. The per-animal tables are sized at the
+// start of the stage for the largest animal number, the per-family ones for
+// the family limit (or, without a limit, as families grow), and the kernel's
+// memo for the largest family computed.
 struct InbreedingWork {
-  // Relationship matrix of the set-up: its group rows and columns hold the
-  // group relationships; position 0 is related 0.0 to every position and
-  // stands for unknown parents outside the group block.
-  float matrix[maxped + 1][maxped + 1];
+  // Members of one family and positions of the kernel's matrix; 0: no limit.
+  int32_t family_limit = fammax;
+  int32_t maxped = parclas::maxped;
+  // The set-up's group relationships: group_block[i * (groups + 1) + j] for
+  // groups i, j, and group_member[i] between group i and every member
+  // position. Position 0 is related 0.0 to every position and stands for
+  // unknown parents outside the group block.
+  int32_t groups = 0;
+  std::vector<float> group_block;
+  std::vector<float> group_member;
   // Relationships among the members of the current family, computed on
-  // demand: members p <= q at (p - 1) * n + (q - 1) for n members, valid
-  // where `entry_call` holds the number of the current kernel call.
-  float entry[maxped * maxped];
-  uint32_t entry_call[maxped * maxped];
-  uint32_t kernel_calls;
-  int32_t groups;
-  FamilyMember rentab[fammax + 1];
-  float member_inbreeding[fammax + 1];
-  int32_t wanted[fammax];
+  // demand: members p <= q at q * (q - 1) / 2 + p - 1, valid where `call`
+  // holds the number of the current kernel call.
+  struct Entry {
+    float value;
+    uint32_t call;
+  };
+  std::vector<Entry> entry;
+  uint32_t kernel_calls = 0;
+  // Matrix positions of each member's parents in the current kernel call.
+  std::vector<int32_t> kernel_sire;
+  std::vector<int32_t> kernel_dam;
+
+  // Per member of the family being built, 1..family capacity.
+  std::vector<FamilyMember> rentab;
+  std::vector<float> member_inbreeding;
+  std::vector<int32_t> wanted;
   // Parents of each member by their arrival numbers (0 unknown), and the
   // members' pedigree depths.
-  int32_t arrival_sire[fammax + 1];
-  int32_t arrival_dam[fammax + 1];
-  int32_t member_depth[fammax + 1];
-  // Per animal: the work mark of the family building (see HAINB) and the
-  // pedigree depth.
-  struct AnimalState {
-    int16_t mark;
-    int16_t depth;
-  };
-  AnimalState state[relmax + 1];
+  std::vector<int32_t> arrival_sire;
+  std::vector<int32_t> arrival_dam;
+  std::vector<int32_t> member_depth;
   // Reordering a family so that parents come first, and finding a loop.
-  bool placed[fammax + 1];
-  FamilyMember reordered[fammax + 1];
-  bool visited[fammax + 1];
-  int32_t stack[fammax + 2];
+  std::vector<char> placed;
+  std::vector<FamilyMember> reordered;
+  std::vector<char> visited;
+  std::vector<int32_t> stack;
+
+  // Per animal 1..n: the work mark of the family building (see HAINB) and
+  // the pedigree depth.
+  struct AnimalState {
+    int32_t mark;
+    int32_t depth;
+  };
+  std::vector<AnimalState> state;
   // Finding each animal's last family: children not yet taken, smallest
   // descendant, the queue of animals whose children are all taken.
-  int32_t children_left[relmax + 1];
-  int32_t smallest_descendant[relmax + 1];
-  int32_t queue[relmax];
-  int32_t finals[relmax + 1];  // animals whose last family starts at this one
+  std::vector<int32_t> children_left;
+  std::vector<int32_t> smallest_descendant;
+  std::vector<int32_t> queue;
+  std::vector<int32_t> finals;  // animals whose last family starts at this one
   // Family size and, where exact, the coefficient of the starting animal by
   // its parent pair: full sibs have the same ancestors.
   struct PairEntry {
     int32_t sire;
     int32_t dam;
-    int16_t size;  // 0: slot free
-    int16_t has_coefficient;
+    int32_t size;  // 0: slot free
+    int32_t has_coefficient;
     float coefficient;
   };
-  static constexpr int kPairSlots = 1 << 19;
-  PairEntry pairs[kPairSlots];
+  std::vector<PairEntry> pairs;  // a power of two of slots
   // The single-precision coefficient each animal's stored value comes from.
-  float coefficient[relmax + 1];
+  std::vector<float> coefficient;
 
   // Back to the state at the start of a run.
   void reset();
+  // Per-animal tables for animals 1..n.
+  void size_for_animals(int32_t n);
+  // Per-family tables for at least `members` members (grown geometrically).
+  void size_for_family(int32_t members);
+  // The memo for a kernel call of n members; a new call number.
+  uint32_t begin_kernel_call(int32_t n);
 };
 
 // The tabular kernel. With `group_count` above 0 it sets up the groups from

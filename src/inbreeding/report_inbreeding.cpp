@@ -15,9 +15,10 @@ const Format kExactDone("('   exact inbreeding (indirect method) of',I10,' anima
 void exact(Run& run, int32_t n) {
   PedigreeRow* ped = run.t.pedigree;
   const auto rows = static_cast<size_t>(n < 0 ? 0 : n) + 1;
-  float* coefficient = run.work.coefficient;
-  const ExactOutcome outcome = exact_inbreeding(std::span<const PedigreeRow>(ped, rows), n,
-                                                std::span<float>(coefficient, rows));
+  std::vector<float>& coefficient = run.work.coefficient;
+  coefficient.assign(rows, 0.0f);
+  const ExactOutcome outcome =
+      exact_inbreeding(std::span<const PedigreeRow>(ped, rows), n, coefficient);
   if (outcome.loop) {
     run.io.write_list(kConsoleOut,
                       {"pedigree loop: animal is its own ancestor: ", outcome.loop_animal});

@@ -1,5 +1,5 @@
-#include <stdexcept>
 #include <utility>
+#include <vector>
 
 #include "inbreeding/inbreeding.h"
 
@@ -7,15 +7,15 @@ namespace parclas {
 
 // Iterative quicksort with the pivot key copied out of the middle member.
 // Ranges waiting on the stack are disjoint and hold two members or more, so
-// fammax / 2 entries are always enough.
+// count / 2 entries are always enough.
 void sort_family(FamilyMember* members, int32_t count) {
   if (count < 2) return;
-  if (count > fammax) throw std::logic_error("family larger than fammax");
   struct Range {
     int32_t low;
     int32_t high;
   };
-  Range stack[fammax / 2 + 1];
+  thread_local std::vector<Range> stack;
+  if (stack.size() < static_cast<size_t>(count) / 2 + 1) stack.resize(static_cast<size_t>(count) / 2 + 1);
   int top = 0;
   stack[top++] = {1, count};
   while (top > 0) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
@@ -11,10 +12,54 @@ namespace parclas {
 // it; the kernel's stamps must not match a new call, and a family call
 // without a set-up finds no groups and a zero matrix.
 void InbreedingWork::reset() {
-  std::memset(matrix, 0, sizeof matrix);
-  std::memset(entry_call, 0, sizeof entry_call);
-  kernel_calls = 0;
+  family_limit = fammax;
+  maxped = parclas::maxped;
   groups = 0;
+  group_block.assign(1, 0.0f);
+  group_member.assign(1, 0.0f);
+  entry.clear();
+  kernel_calls = 0;
+}
+
+void InbreedingWork::size_for_animals(int32_t n) {
+  const size_t rows = static_cast<size_t>(n < 0 ? 0 : n) + 1;
+  state.resize(rows);
+  children_left.resize(rows);
+  smallest_descendant.resize(rows);
+  queue.resize(rows);
+  finals.resize(rows);
+  coefficient.resize(rows);
+  size_t slots = 1024;
+  while (slots < rows) slots *= 2;
+  pairs.resize(slots);
+}
+
+void InbreedingWork::size_for_family(int32_t members) {
+  const size_t needed = static_cast<size_t>(members) + 2;
+  if (rentab.size() >= needed) return;
+  const size_t rows = std::max(needed, 2 * rentab.size());
+  rentab.resize(rows);
+  member_inbreeding.resize(rows);
+  wanted.resize(rows);
+  arrival_sire.resize(rows);
+  arrival_dam.resize(rows);
+  member_depth.resize(rows);
+  placed.resize(rows);
+  reordered.resize(rows);
+  visited.resize(rows);
+  stack.resize(rows);
+  kernel_sire.resize(rows);
+  kernel_dam.resize(rows);
+}
+
+uint32_t InbreedingWork::begin_kernel_call(int32_t n) {
+  const size_t needed = static_cast<size_t>(n) * (static_cast<size_t>(n) + 1) / 2;
+  if (entry.size() < needed) entry.resize(needed, Entry{0.0f, 0});
+  if (kernel_calls == UINT32_MAX) {
+    for (Entry& e : entry) e.call = 0;
+    kernel_calls = 0;
+  }
+  return ++kernel_calls;
 }
 
 namespace {
@@ -32,6 +77,10 @@ float prior_of(std::span<const float> prior, int32_t group) {
   return static_cast<size_t>(group) <= prior.size() ? prior[static_cast<size_t>(group - 1)] : 0.0f;
 }
 
+inline size_t slot_of(int32_t p, int32_t q) {
+  return static_cast<size_t>(q) * static_cast<size_t>(q - 1) / 2 + static_cast<size_t>(p - 1);
+}
+
 // The tabular recursion of one family, evaluated on demand. Entry (p, q) of
 // the member block with p < q is (entry (p, Sq) + entry (p, Dq)) * 0.5, the
 // later position q expanded into its parents; the diagonal entry (p, p) is
@@ -43,7 +92,8 @@ float prior_of(std::span<const float> prior, int32_t group) {
 class Recursion {
  public:
   Recursion(InbreedingWork& w, const FamilyMember* members, int32_t n)
-      : w_(w), m_(w.groups), n_(n), call_(++w.kernel_calls) {
+      : w_(w), m_(w.groups), call_(w.begin_kernel_call(n)), entry_(w.entry.data()),
+        sire_(w.kernel_sire.data()), dam_(w.kernel_dam.data()) {
     for (int32_t k = 1; k <= n; ++k) {
       sire_[k] = position(members[k].sire, m_, n);
       dam_[k] = position(members[k].dam, m_, n);
@@ -53,25 +103,27 @@ class Recursion {
   // Matrix positions p and q.
   float entry(int32_t p, int32_t q) {
     if (p > q) std::swap(p, q);
-    if (p <= m_) return w_.matrix[p][q];
-    const size_t slot = static_cast<size_t>(p - m_ - 1) * static_cast<size_t>(n_) +
-                        static_cast<size_t>(q - m_ - 1);
-    if (w_.entry_call[slot] == call_) return w_.entry[slot];
+    if (p <= m_) {
+      return q <= m_ ? w_.group_block[static_cast<size_t>(p) * static_cast<size_t>(m_ + 1) +
+                                      static_cast<size_t>(q)]
+                     : w_.group_member[static_cast<size_t>(p)];
+    }
     const int32_t k = q - m_;
+    InbreedingWork::Entry& e = entry_[slot_of(p - m_, k)];
+    if (e.call == call_) return e.value;
     const float value = p == q ? entry(sire_[k], dam_[k]) * 0.5f + 1.0f
                                : (entry(p, sire_[k]) + entry(p, dam_[k])) * 0.5f;
-    w_.entry[slot] = value;
-    w_.entry_call[slot] = call_;
+    e = {value, call_};
     return value;
   }
 
  private:
   InbreedingWork& w_;
   int32_t m_;
-  int32_t n_;
   uint32_t call_;
-  int32_t sire_[maxped + 1];
-  int32_t dam_[maxped + 1];
+  InbreedingWork::Entry* entry_;
+  int32_t* sire_;
+  int32_t* dam_;
 };
 
 // The same recursion over members whose relationships are all exact, with
@@ -83,29 +135,27 @@ class ExactRecursion {
  public:
   ExactRecursion(InbreedingWork& w, const int32_t* sire, const int32_t* dam, const int32_t* depth,
                  int32_t n)
-      : w_(w), sire_(sire), dam_(dam), depth_(depth), n_(n), call_(++w.kernel_calls) {}
+      : sire_(sire), dam_(dam), depth_(depth), call_(w.begin_kernel_call(n)),
+        entry_(w.entry.data()) {}
 
   // Member numbers p and q, 0 for an unknown parent.
   float entry(int32_t p, int32_t q) {
     if (p == 0 || q == 0) return 0.0f;
     if (depth_[p] > depth_[q] || (depth_[p] == depth_[q] && p > q)) std::swap(p, q);
-    const size_t slot = static_cast<size_t>(p - 1) * static_cast<size_t>(n_) +
-                        static_cast<size_t>(q - 1);
-    if (w_.entry_call[slot] == call_) return w_.entry[slot];
+    const size_t slot = p < q ? slot_of(p, q) : slot_of(q, p);
+    if (entry_[slot].call == call_) return entry_[slot].value;
     const float value = p == q ? entry(sire_[q], dam_[q]) * 0.5f + 1.0f
                                : (entry(p, sire_[q]) + entry(p, dam_[q])) * 0.5f;
-    w_.entry[slot] = value;
-    w_.entry_call[slot] = call_;
+    entry_[slot] = {value, call_};
     return value;
   }
 
  private:
-  InbreedingWork& w_;
   const int32_t* sire_;
   const int32_t* dam_;
   const int32_t* depth_;
-  int32_t n_;
   uint32_t call_;
+  InbreedingWork::Entry* entry_;
 };
 
 }  // namespace
@@ -113,7 +163,6 @@ class ExactRecursion {
 void tabular_exact(InbreedingWork& w, const int32_t* sire, const int32_t* dam,
                    const int32_t* depth, int32_t n, std::span<const int32_t> wanted,
                    float* inbreeding) {
-  if (n > fammax) throw std::logic_error("family larger than fammax");
   ExactRecursion recursion(w, sire, dam, depth, n);
   for (const int32_t k : wanted) inbreeding[k] = recursion.entry(k, k) - 1.0f;
 }
@@ -121,39 +170,44 @@ void tabular_exact(InbreedingWork& w, const int32_t* sire, const int32_t* dam,
 void tabular(TextIO& io, InbreedingWork& w, const FamilyMember* members, int32_t n,
              std::span<const float> prior, int32_t group_count, std::span<const int32_t> wanted,
              float* inbreeding) {
-  auto& a = w.matrix;
   if (group_count > 0) {
-    std::memset(a, 0, sizeof a);
-    if (group_count > maxped) {
+    w.groups = 0;
+    w.group_block.assign(1, 0.0f);
+    w.group_member.assign(1, 0.0f);
+    if (w.maxped > 0 && group_count > w.maxped) {
       io.write_list(kConsoleOut, {"TABULAR: maxped should be >> ", group_count});
       io.plain_stop();
     }
-    w.groups = group_count;
     const int32_t m = group_count;
+    const size_t side = static_cast<size_t>(m) + 1;
+    w.group_block.assign(side * side, 0.0f);
+    w.group_member.assign(side, 0.0f);
     for (int32_t i = 1; i <= m; ++i) {
-      for (int32_t j = 1; j <= m; ++j) a[i][j] = 2.0f * prior_of(prior, i > j ? i : j);
+      for (int32_t j = 1; j <= m; ++j) {
+        w.group_block[static_cast<size_t>(i) * side + static_cast<size_t>(j)] =
+            2.0f * prior_of(prior, i > j ? i : j);
+      }
+      // Every member position, as far as the matrix reaches.
+      if (w.maxped == 0 || m < w.maxped) w.group_member[static_cast<size_t>(i)] = 2.0f * prior_of(prior, i);
     }
-    for (int32_t i = 1; i <= m; ++i) {
-      for (int32_t j = m + 1; j <= maxped; ++j) a[i][j] = a[j][i] = 2.0f * prior_of(prior, i);
-    }
+    w.groups = m;
   }
   const int32_t m = w.groups;
-  if (n + m > maxped) {
+  if (w.maxped > 0 && int64_t{n} + m > w.maxped) {
     io.write_list(kConsoleOut, {"MAXPED in TABULAR should be at least ", n + m});
     io.plain_stop();
   }
   if (wanted.empty()) return;
+  w.size_for_family(n);
   Recursion recursion(w, members, n);
   for (const int32_t k : wanted) inbreeding[k] = recursion.entry(m + k, m + k) - 1.0f;
 }
 
 void tabular(TextIO& io, InbreedingWork& w, const FamilyMember* members, int32_t n,
              std::span<const float> prior, int32_t group_count, float* inbreeding) {
-  int32_t every[maxped];
-  const int32_t count = n < 0 ? 0 : n > maxped ? maxped : n;
-  for (int32_t k = 0; k < count; ++k) every[k] = k + 1;
-  tabular(io, w, members, n, prior, group_count,
-          std::span<const int32_t>(every, static_cast<size_t>(count)), inbreeding);
+  std::vector<int32_t> every(static_cast<size_t>(n < 0 ? 0 : n));
+  for (size_t k = 0; k < every.size(); ++k) every[k] = static_cast<int32_t>(k) + 1;
+  tabular(io, w, members, n, prior, group_count, every, inbreeding);
 }
 
 }  // namespace parclas

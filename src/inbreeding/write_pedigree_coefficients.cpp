@@ -13,7 +13,7 @@ void write_pedigree_coefficients(Run& run) {
   TextIO& io = run.io;
   const RunTables& t = run.t;
   auto inbreeding = [&](int32_t x) {
-    return (x >= 1 && x <= relmax) ? t.pedigree[x].inbreeding : 0;
+    return (x >= 1 && x <= t.capacity.animals) ? t.pedigree[x].inbreeding : 0;
   };
   io.rewind(kRelationshipUnit);
   float term = 0.0f;  // kept from the previous line when a line does not set it
@@ -46,7 +46,7 @@ void write_pedigree_coefficients(Run& run) {
     }
     const int32_t numbers[4] = {animal, sire, dam, static_cast<int32_t>(scaled)};
     const int p = splice_integers(line, numbers);
-    const Identifier& id = (animal >= 1 && animal <= relmax) ? t.identifier[animal] : kNoIdentifier;
+    const Identifier& id = (animal >= 1 && animal <= t.capacity.animals) ? t.identifier[animal] : kNoIdentifier;
     io.write_formatted(kCoefficientUnit, kCoefficientLine,
                        {std::string_view(line, static_cast<size_t>(p)), text_of(id)});
   }

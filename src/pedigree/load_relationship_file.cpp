@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 
 #include "pedigree/relationship_file.h"
@@ -8,6 +9,33 @@ namespace parclas {
 
 namespace {
 const Format kRead("(' read',I8,' pedigree records')");
+
+// With animals "auto", the per-animal tables grow to the largest animal
+// number met (in steps, so that a long file does not copy them often).
+void make_room(RunTables& t, int32_t animal) {
+  if (animal <= t.pedigree.last()) return;
+  const int64_t doubled = std::max<int64_t>(int64_t{t.pedigree.last()} * 2, 1024);
+  const auto last = static_cast<int32_t>(std::min<int64_t>(std::max<int64_t>(animal, doubled), kMostAnimals));
+  t.pedigree.grow_to(last);
+  t.animal_status.grow_to(last);
+  t.identifier.grow_to(last);
+}
+
+// At the end of an "auto" load: the capacity becomes the largest animal
+// number, and the tables hold just that many rows.
+void settle_auto_animals(RunTables& t) {
+  int32_t largest = 0;
+  for (int32_t a = t.animal_status.last(); a >= 1; --a) {
+    if (t.animal_status[a] != 0) {
+      largest = a;
+      break;
+    }
+  }
+  t.capacity.animals = largest;
+  t.pedigree.grow_to(largest);
+  t.animal_status.grow_to(largest);
+  t.identifier.grow_to(largest);
+}
 }
 
 void load_relationship_file(Run& run) {
@@ -27,7 +55,8 @@ void load_relationship_file(Run& run) {
     }
     const int32_t animal = t.field_value[1];
     ++t.pedigree_records;
-    if (animal > relmax) {
+    const int32_t most = t.capacity.auto_animals ? kMostAnimals : t.capacity.animals;
+    if (animal > most) {
       io.write_list(kConsoleOut, {"increase relmax to at least: ", animal});
       io.plain_stop();
     }
@@ -40,6 +69,7 @@ void load_relationship_file(Run& run) {
                     {"negative parent number in relationship file for animal: ", animal});
       io.plain_stop();
     }
+    if (t.capacity.auto_animals) make_room(t, animal);
     PedigreeRow& row = t.pedigree[animal];
     row.sire = t.field_value[2];
     row.dam = t.field_value[3];
@@ -48,10 +78,12 @@ void load_relationship_file(Run& run) {
     std::memcpy(t.identifier[animal].data(), t.field_text[count], kIdWidth);
   }
   io.write_formatted(kConsoleOut, kRead, {t.pedigree_records});
+  if (t.capacity.auto_animals) settle_auto_animals(t);
+  const int32_t capacity = t.capacity.animals;
 
   int32_t absent = 0;
   t.largest_animal = 0;
-  for (int32_t a = 1; a <= relmax; ++a) {
+  for (int32_t a = 1; a <= capacity; ++a) {
     if (t.animal_status[a] != 0) {
       t.largest_animal = a;
     } else {
@@ -59,9 +91,9 @@ void load_relationship_file(Run& run) {
     }
   }
   io.write_list(kConsoleOut, {"largest animal no is", t.largest_animal, " and pedigree contained",
-                              t.largest_animal + absent - relmax, " holes"});
+                              t.largest_animal + absent - capacity, " holes"});
 
-  for (int32_t a = 1; a <= relmax; ++a) {
+  for (int32_t a = 1; a <= capacity; ++a) {
     PedigreeRow& row = t.pedigree[a];
     if (row.sire > t.largest_animal) {
       row.sire = 0;

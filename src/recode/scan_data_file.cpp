@@ -1,4 +1,4 @@
-#include "classes/combination_table.h"
+#include "classes/classes.h"
 #include "recode/data_file.h"
 #include "run/run.h"
 
@@ -13,18 +13,14 @@ void scan_data_file(Run& run) {
   while (io.read_integers(kDataUnit, record) == ReadResult::Ok) {
     const int32_t animal = record.back();
     ++t.data_records;
-    if (animal < 1 || animal > relmax || t.animal_status[animal] == 0) {
+    if (animal < 1 || animal > t.capacity.animals || t.animal_status[animal] == 0) {
       io.write_list(kConsoleOut, {"no pedigree for animal ", animal});
+      ++t.records_without_pedigree;
       continue;
     }
     PedigreeRow& row = t.pedigree[animal];
     if (row.sire != 0 && row.dam != 0) {
-      const AddResult added =
-          addcomb(io, row.sire, row.dam, t.combination, kCombinationRows, t.combination_count);
-      if (added.is_new) {
-        t.combination[added.row].status = 1;
-        t.combination[added.row].number = t.combination_count;
-      }
+      add_data_pair(run, row.sire, row.dam);
     } else if (t.animal_status[animal] < 0) {
       t.animal_status[animal] = ++t.own_class_animals;
     }

@@ -17,7 +17,7 @@ void write_recoded_data(Run& run) {
   for (int32_t i = 0; i < t.data_records; ++i) {
     io.require(io.read_integers(kDataUnit, std::span<int32_t>(record, length)), kDataUnit);
     const int32_t animal = record[column];
-    const bool known = animal >= 1 && animal <= relmax;
+    const bool known = animal >= 1 && animal <= t.capacity.animals;
     record[length] = known ? t.pedigree[animal].inbreeding : 0;
     int32_t class_number = 0;
     if (known && t.animal_status[animal] > 0) {
@@ -27,7 +27,7 @@ void write_recoded_data(Run& run) {
       int32_t& first = known ? t.pedigree[animal].sire : unknown[0];
       int32_t& second = known ? t.pedigree[animal].dam : unknown[1];
       const int32_t row =
-          findcomb(io, first, second, t.combination, kCombinationRows, t.combination_count);
+          findcomb(io, first, second, t.combination, t.capacity.classes, t.combination_count);
       if (row == 0) {
         io.write_list(kConsoleOut, {"this should not happen:245"});
         io.plain_stop();

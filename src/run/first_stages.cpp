@@ -12,8 +12,10 @@ void ask_questions(Run& run) {
 }
 
 void clear_tables(Run& run) {
-  zero_fill(&run.t.pedigree[1], int64_t{relmax} * 4);
-  zero_fill(&run.t.combination[1], int64_t{kCombinationRows} * kCombinationWidth);
+  RunTables& t = run.t;
+  // With animals "auto" the pedigree table is still empty: the load sizes it.
+  if (t.capacity.animals > 0) zero_fill(&t.pedigree[1], int64_t{t.capacity.animals} * 4);
+  zero_fill(&t.combination[1], int64_t{t.capacity.classes} * kCombinationWidth);
 }
 
 }  // namespace parclas

@@ -1,11 +1,12 @@
-// The run-wide tables and counters. Every stage works on them in place; they
-// are sized once for the largest pedigree and never grow.
+// The run-wide tables and counters. Every stage works on them in place. They
+// are sized once at the start of the run by its capacities; only a capacity
+// set to "auto" lets a table grow to what the input needs.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <memory>
+#include <vector>
 
 namespace parclas {
 
@@ -20,14 +21,58 @@ inline constexpr int kLineWidth = 80;             // characters of a relationshi
 inline constexpr int kYears = 100;                // years 1..100, one unknown-parent group each
 
 // The capacities of a run. Without options they are the constants above and
-// fammax; an option may set each to another value, or to "auto" (0 here):
-// animals and class rows as the input needs, families without a limit.
+// fammax; an option may set each to another value, or to "auto": animals and
+// class rows as the input needs (class rows start at `classes` and double),
+// families without a limit.
 struct Capacities {
   int32_t animals = relmax;
   int32_t family = 500;  // members of one family (fammax); 0: no limit
   int32_t classes = kCombinationRows;
   bool auto_animals = false;
   bool auto_classes = false;
+};
+// Class rows "auto" starts with, doubling as long as a search meets the probe
+// limit; and the largest tables "auto" lets the input ask for.
+inline constexpr int32_t kAutoFirstClassRows = kCombinationRows;
+inline constexpr int32_t kMostAnimals = 100000000;
+inline constexpr int32_t kMostClassRows = 256000000;
+
+// Memory for the large tables: aligned to and advised for huge pages, which
+// spares the many random look-ups of a national-size run most of their
+// address-translation misses. Small tables come from the ordinary heap.
+void* allocate_table(size_t bytes);
+void free_table(void* p, size_t bytes) noexcept;
+
+template <class Row>
+struct TableAllocator {
+  using value_type = Row;
+  TableAllocator() = default;
+  template <class Other>
+  TableAllocator(const TableAllocator<Other>&) {}
+  Row* allocate(size_t n) { return static_cast<Row*>(allocate_table(n * sizeof(Row))); }
+  void deallocate(Row* p, size_t n) noexcept { free_table(p, n * sizeof(Row)); }
+  friend bool operator==(const TableAllocator&, const TableAllocator&) { return true; }
+};
+
+// A table of rows addressed directly by number, row 0 included, sized at the
+// start of the run. It reads as a plain array: `table[row]`, `&table[1]`.
+template <class Row>
+class FlatTable {
+ public:
+  operator Row*() { return rows_.data(); }
+  operator const Row*() const { return rows_.data(); }
+  Row* data() { return rows_.data(); }
+  // Rows 0..last, all zero.
+  void assign_zero(int32_t last) {
+    rows_.assign(static_cast<size_t>(last) + 1, Row{});
+  }
+  // Rows 0..last: the rows kept, new rows zero.
+  void grow_to(int32_t last) { rows_.resize(static_cast<size_t>(last) + 1, Row{}); }
+  void release() { std::vector<Row, TableAllocator<Row>>().swap(rows_); }
+  int32_t last() const { return static_cast<int32_t>(rows_.size()) - 1; }
+
+ private:
+  std::vector<Row, TableAllocator<Row>> rows_;
 };
 
 // How the inbreeding of every animal is computed: family by family in single
@@ -58,12 +103,24 @@ static_assert(sizeof(Combination) == kCombinationWidth * sizeof(int32_t));
 using FileName = std::array<char, kNameWidth>;
 using Identifier = std::array<char, kIdWidth>;
 
+// A sire x dam pair as the data scan first met it.
+struct DataPair {
+  int32_t sire;
+  int32_t dam;
+};
+
 struct RunTables {
-  // Row 0 of every per-animal and per-slot table is unused: numbering starts at 1.
-  PedigreeRow pedigree[relmax + 1];
-  int32_t animal_status[relmax + 1];  // 0 absent, -1 loaded, >0 own-class number
-  Identifier identifier[relmax + 1];
-  Combination combination[kCombinationRows + 1];
+  // Row 0 of every per-animal and per-slot table is unused: numbering starts
+  // at 1. Per-animal tables hold rows 1..capacity.animals, the combination
+  // table rows 1..capacity.classes.
+  FlatTable<PedigreeRow> pedigree;
+  FlatTable<int32_t> animal_status;  // 0 absent, -1 loaded, >0 own-class number
+  FlatTable<Identifier> identifier;
+  FlatTable<Combination> combination;
+  // With class rows "auto": the pairs of the data scan in order of arrival
+  // and the expansion passes done, from which a larger table is rebuilt.
+  std::vector<DataPair> data_pairs;
+  int32_t passes_done;
 
   // Field buffers of the line field splitter; the numeric one is also the
   // record buffer of both data passes (positions 1..kFieldCapacity).
@@ -89,14 +146,17 @@ struct RunTables {
   int32_t zeroed_sires;
   int32_t zeroed_dams;
   int32_t data_records;
+  int32_t records_without_pedigree;  // "no pedigree for animal " lines of the data scan
   int32_t combination_count;
   int32_t data_combinations;
   int32_t own_class_animals;
   int32_t classes_with_parents;
   int32_t classes_without_parents;
 
-  // Everything back to its state at program start.
-  void reset() { std::memset(static_cast<void*>(this), 0, sizeof *this); }
+  // Everything back to its state at program start, the tables sized by
+  // `capacities` (per-animal tables empty when animals are "auto": the load
+  // sizes them).
+  void reset(const Capacities& capacities, InbreedingMethod inbreeding);
 };
 
 // Sets the first n integers of a table to 0 (nothing for n of 0 or less).

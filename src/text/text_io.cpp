@@ -436,6 +436,7 @@ void TextIO::flush(Unit& u) {
 void TextIO::write_line(int unit, std::string_view text) {
   Unit& u = connected(unit);
   if (u.console) {
+    if (console_muted_) return;
     out_.write(text.data(), static_cast<std::streamsize>(text.size()));
     out_.put('\n');
     return;

@@ -77,6 +77,10 @@ class TextIO {
   // Writes the items list-directed; one line, more if it passes 80 columns.
   void write_list(int unit, std::initializer_list<Item> items);
 
+  // While muted, console lines are dropped: a stage that repeats work whose
+  // lines the console already shows does it muted.
+  void mute_console(bool muted) { console_muted_ = muted; }
+
   // Ends the run without a further message, exit status 1.
   [[noreturn]] void plain_stop();
   // Prints the read-error report for `unit` and ends the run.
@@ -115,6 +119,7 @@ class TextIO {
   std::string formatted_;   // the lines of a formatted write
   std::vector<size_t> formatted_ends_;
   std::string console_line_;  // the last console input line
+  bool console_muted_ = false;
 };
 
 }  // namespace parclas

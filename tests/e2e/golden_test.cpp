@@ -3,8 +3,8 @@
 // read-error report (errors, optional), exit status (status, optional) and
 // every file the run must leave behind that differs from in/ (out/).
 // The runner copies in/ to a scratch folder, runs the program there and
-// compares every byte. On a mismatch it writes the actual output beside the
-// expected one as <name>.actual.
+// compares every byte. On a mismatch it writes the actual output into the
+// build tree, at golden-actual/<case>/<name>.actual, and names that path.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -21,6 +21,7 @@ namespace parclas {
 namespace {
 
 const fs::path kCases = fs::path(PARCLAS_SOURCE_DIR) / "tests/e2e/cases";
+const fs::path kActual = PARCLAS_ACTUAL_DIR;
 
 std::vector<std::string> case_names() {
   std::vector<std::string> names;
@@ -33,16 +34,28 @@ std::vector<std::string> case_names() {
 
 class Golden : public ::testing::TestWithParam<std::string> {};
 
-// Compares `actual` with the file `expected`; on a difference writes
-// expected.actual and reports both.
+// Where the actual content of the case file `expected` goes on a mismatch.
+fs::path actual_path(const fs::path& expected) {
+  fs::path path = kActual / fs::relative(expected, kCases);
+  path += ".actual";
+  return path;
+}
+
+void write_actual(const fs::path& path, const std::string& content) {
+  fs::create_directories(path.parent_path());
+  write_file(path, content);
+}
+
+// Compares `actual` with the file `expected`; on a difference writes the
+// actual content into the build tree and reports both.
 void expect_same(const fs::path& expected, const std::string& actual, const std::string& what) {
-  const fs::path sidecar = expected.string() + ".actual";
+  const fs::path sidecar = actual_path(expected);
   const std::string wanted = fs::exists(expected) ? read_file(expected) : std::string();
   if (wanted == actual) {
     fs::remove(sidecar);
     return;
   }
-  write_file(sidecar, actual);
+  write_actual(sidecar, actual);
   ADD_FAILURE() << what << " differs; expected " << expected << ", actual written to " << sidecar
                 << "\n--- expected\n"
                 << wanted << "\n--- actual\n"
@@ -71,13 +84,14 @@ TEST_P(Golden, MatchesByteForByte) {
     } else if (fs::exists(dir / "in" / name)) {
       EXPECT_EQ(actual, read_file(dir / "in" / name)) << name << " was changed";
     } else {
-      write_file(dir / "out" / (name + ".actual"), actual);
-      ADD_FAILURE() << "unexpected file " << name << " (written to out/" << name << ".actual)";
+      const fs::path sidecar = actual_path(dir / "out" / name);
+      write_actual(sidecar, actual);
+      ADD_FAILURE() << "unexpected file " << name << " (written to " << sidecar << ")";
     }
   }
   if (fs::exists(dir / "out")) {
     for (const auto& entry : fs::recursive_directory_iterator(dir / "out")) {
-      if (!entry.is_regular_file() || entry.path().extension() == ".actual") continue;
+      if (!entry.is_regular_file()) continue;
       const std::string name = fs::relative(entry.path(), dir / "out").string();
       EXPECT_TRUE(seen.count(name)) << "missing output file " << name;
     }

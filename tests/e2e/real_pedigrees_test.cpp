@@ -201,12 +201,39 @@ std::vector<std::optional<int64_t>> read_exact_inbreeding(const fs::path& file) 
   return f;
 }
 
-// Copies the inputs of a set into `work` and runs the program there.
-Outcome run_set(const fs::path& set, const SetInputs& in, const fs::path& work) {
+// Copies the inputs of a set into `work` and runs the program there with
+// the command line `arguments`.
+Outcome run_set(const fs::path& set, const SetInputs& in, const fs::path& work,
+                const std::vector<std::string>& arguments = {}) {
   for (const std::string& name : {in.par_name, in.ped_name, in.data_name}) {
     write_file(work / name, read_file(set / name));
   }
-  return run_program(work, read_file(set / "answers"));
+  RunOptions options;
+  options.arguments = arguments;
+  return run_program(work, read_file(set / "answers"), options);
+}
+
+// A set run with one way of computing inbreeding: the family method within
+// its default limit, without a family limit, or the exact method.
+struct SetRun {
+  const char* set;
+  std::vector<std::string> arguments;
+  const char* label;
+};
+
+void PrintTo(const SetRun& run, std::ostream* out) { *out << run.set << " " << run.label; }
+
+std::vector<SetRun> set_runs(const std::vector<const char*>& within_limit,
+                             const std::vector<const char*>& every_set) {
+  std::vector<SetRun> runs;
+  for (const char* set : within_limit) runs.push_back({set, {}, "default"});
+  for (const char* set : every_set) runs.push_back({set, {"--max-family", "auto"}, "no_family_limit"});
+  for (const char* set : every_set) runs.push_back({set, {"--inbreeding", "exact"}, "exact"});
+  return runs;
+}
+
+std::string set_run_name(const ::testing::TestParamInfo<SetRun>& info) {
+  return std::string(info.param.set) + "_" + info.param.label;
 }
 
 // ---- the classes the pedigree implies --------------------------------------
@@ -361,10 +388,10 @@ ClassFiles read_class_files(const fs::path& id_file, const fs::path& pedigree_fi
 
 // ---- sets that run to the end ---------------------------------------------
 
-class RealPedigreeRun : public ::testing::TestWithParam<std::string> {};
+class RealPedigreeRun : public ::testing::TestWithParam<SetRun> {};
 
 TEST_P(RealPedigreeRun, InbreedingClassesAndCounts) {
-  const fs::path set = kRealData / GetParam();
+  const fs::path set = kRealData / GetParam().set;
   if (!fs::is_directory(set)) GTEST_SKIP() << "real pedigrees not found at " << set;
   const SetInputs in = read_inputs(set);
   const Pedigree ped = read_pedigree(set / in.ped_name);
@@ -376,10 +403,15 @@ TEST_P(RealPedigreeRun, InbreedingClassesAndCounts) {
     ASSERT_TRUE(r[in.animal_column - 1] >= 1 && r[in.animal_column - 1] <= ped.size());
   }
 
-  const ScratchDir work("real-" + GetParam());
-  const Outcome run = run_set(set, in, work.path());
+  const ScratchDir work(std::string("real-") + GetParam().set);
+  const Outcome run = run_set(set, in, work.path(), GetParam().arguments);
   ASSERT_EQ(run.status, 0) << run.errors;
-  EXPECT_EQ(run.errors, "");
+  if (GetParam().arguments.empty()) {
+    EXPECT_EQ(run.errors, "");
+  } else if (GetParam().arguments[0] == "--max-family") {
+    EXPECT_TRUE(run.errors.starts_with("sizes used: --max-animals 500000 --max-family "))
+        << run.errors;
+  }
   const auto console = lines_of(run.console);
 
   const ClassModel model = model_classes(ped, records, in.animal_column, in.passes);
@@ -532,20 +564,26 @@ TEST_P(RealPedigreeRun, InbreedingClassesAndCounts) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sets, RealPedigreeRun,
-                         ::testing::Values("hinterwald_clean_fit", "hinterwald_example", "pedcows",
-                                           "ggtutorial_fit", "warcolak", "mrode2", "mrode9",
-                                           "fg90"),
-                         [](const auto& info) { return info.param; });
+INSTANTIATE_TEST_SUITE_P(
+    Sets, RealPedigreeRun,
+    ::testing::ValuesIn(set_runs({"hinterwald_clean_fit", "hinterwald_example", "pedcows",
+                                  "ggtutorial_fit", "warcolak", "mrode2", "mrode9", "fg90"},
+                                 {"hinterwald_clean", "hinterwald_clean_sorted",
+                                  "hinterwald_clean_fit", "hinterwald_example", "pedcows",
+                                  "ggtutorial", "ggtutorial_fit", "warcolak", "mrode2", "mrode9",
+                                  "fg90"})),
+    set_run_name);
 
 // ---- sets that must stop --------------------------------------------------
 
 struct Stop {
   const char* set;
   const char* last_line;
+  std::vector<std::string> arguments = {};
+  const char* label = "default";
 };
 
-void PrintTo(const Stop& stop, std::ostream* out) { *out << stop.set; }
+void PrintTo(const Stop& stop, std::ostream* out) { *out << stop.set << " " << stop.label; }
 
 class RealPedigreeStop : public ::testing::TestWithParam<Stop> {};
 
@@ -554,9 +592,11 @@ TEST_P(RealPedigreeStop, LastConsoleLineIsTheMessage) {
   if (!fs::is_directory(set)) GTEST_SKIP() << "real pedigrees not found at " << set;
   const SetInputs in = read_inputs(set);
   const ScratchDir work(std::string("real-") + GetParam().set);
-  const Outcome run = run_set(set, in, work.path());
+  const Outcome run = run_set(set, in, work.path(), GetParam().arguments);
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.errors, "");
+  if (GetParam().arguments.empty()) {
+    EXPECT_EQ(run.errors, "");
+  }
   const std::string last = std::string(GetParam().last_line) + "\n";
   ASSERT_GE(run.console.size(), last.size());
   EXPECT_EQ(run.console.substr(run.console.size() - last.size()), last)
@@ -577,8 +617,16 @@ INSTANTIATE_TEST_SUITE_P(
                            " pedigree loop: animal is its own ancestor:          890"},
                       Stop{"hinterwald_clean", " increase fammax in HAINB"},
                       Stop{"hinterwald_clean_sorted", " increase fammax in HAINB"},
-                      Stop{"ggtutorial", " increase fammax in HAINB"}),
-    [](const auto& info) { return std::string(info.param.set); });
+                      Stop{"ggtutorial", " increase fammax in HAINB"},
+                      Stop{"hinterwald_errors",
+                           " pedigree loop: animal is its own ancestor:          890",
+                           {"--max-family", "auto"},
+                           "no_family_limit"},
+                      Stop{"hinterwald_errors",
+                           " pedigree loop: animal is its own ancestor:          890",
+                           {"--inbreeding", "exact"},
+                           "exact"}),
+    [](const auto& info) { return std::string(info.param.set) + "_" + info.param.label; });
 
 // The script the README gives users to find the animals behind these stops
 // lists every family over 500 members and every member of a loop.

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -95,7 +96,10 @@ Outcome run_program(const fs::path& dir, const std::string& answers, const RunOp
                          static_cast<rlim_t>(options.file_size_limit)};
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(127);
     }
-    ::execl(PARCLAS_PROGRAM, PARCLAS_PROGRAM, static_cast<char*>(nullptr));
+    std::vector<char*> argv{const_cast<char*>(PARCLAS_PROGRAM)};
+    for (const std::string& a : options.arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(PARCLAS_PROGRAM, argv.data());
     ::_exit(127);
   }
   ::close(console[1]);

@@ -34,9 +34,9 @@ TEST(ExactInbreedingStage, StoresThousandthsAndReportsTheYears) {
   std::ostringstream out;
   TextIO io(in, out, out);
   auto tables = std::make_unique<RunTables>();
+  tables->reset(Capacities{}, InbreedingMethod::Exact);
   auto work = std::make_unique<InbreedingWork>();
   parclas::Run run{io, *tables, *work};
-  tables->method = InbreedingMethod::Exact;
   // Parents numbered after their offspring: 1 and 2 are full sibs, children
   // of 5 and 6; 3 is their son, 4 the son of 3 and his dam 2.
   PedigreeRow* ped = tables->pedigree;
@@ -97,7 +97,7 @@ class ExactInbreeding : public ::testing::Test {
   // it stops (a loop or a family over fammax).
   static bool family_method(const Pedigree& p, bool program, std::vector<int32_t>& stored,
                             std::vector<float>& coefficient) {
-    std::copy(p.rows.begin(), p.rows.end(), tables_->pedigree);
+    std::copy(p.rows.begin(), p.rows.end(), tables_->pedigree.data());
     std::istringstream in;
     std::ostringstream console;
     TextIO io(in, console, console);
@@ -159,6 +159,7 @@ class ExactInbreeding : public ::testing::Test {
 
   static void SetUpTestSuite() {
     tables_ = std::make_unique<RunTables>();
+    tables_->reset(Capacities{}, InbreedingMethod::Family);
     work_ = std::make_unique<InbreedingWork>();
     reference_ = std::make_unique<reference::Work>();
   }

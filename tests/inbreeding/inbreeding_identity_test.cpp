@@ -33,10 +33,12 @@ class InbreedingIdentity : public ::testing::Test {
     std::vector<int32_t> values;
     std::vector<uint32_t> coefficients;
     bool stopped = false;
+    int32_t largest_family = 0;
   };
 
-  Outcome run_one(const Pedigree& p, bool fast) {
-    std::copy(p.rows.begin(), p.rows.end(), tables_->pedigree);
+  Outcome run_one(const Pedigree& p, bool fast, int32_t family_limit) {
+    std::copy(p.rows.begin(), p.rows.end(), tables_->pedigree.data());
+    tables_->capacity.family = family_limit;
     std::istringstream in;
     std::ostringstream console;
     TextIO io(in, console, console);
@@ -47,12 +49,13 @@ class InbreedingIdentity : public ::testing::Test {
       if (fast) {
         hainb(run, p.n, prior);
       } else {
-        reference::hainb(run, *reference_, p.n, prior);
+        reference::hainb(run, *reference_, p.n, prior, family_limit);
       }
     } catch (const RunEnd&) {
       out.stopped = true;
     }
     out.console = console.str();
+    out.largest_family = tables_->largest_family;
     if (!out.stopped) {
       for (int32_t a = 1; a <= p.n; ++a) {
         out.values.push_back(tables_->pedigree[a].inbreeding);
@@ -64,27 +67,29 @@ class InbreedingIdentity : public ::testing::Test {
   }
 
   // Returns the number of pedigrees that ran to the end.
-  int compare(const Shape& shape, int pedigrees, uint64_t seed) {
+  int compare(const Shape& shape, int pedigrees, uint64_t seed, int32_t family_limit = fammax) {
     int completed = 0;
     for (int k = 0; k < pedigrees; ++k) {
       Random rng(seed * 1000 + static_cast<uint64_t>(k));
       const Pedigree p = draw(shape, rng);
-      const Outcome fast = run_one(p, true);
-      const Outcome slow = run_one(p, false);
+      const Outcome fast = run_one(p, true, family_limit);
+      const Outcome slow = run_one(p, false, family_limit);
       SCOPED_TRACE("seed " + std::to_string(seed) + ", pedigree " + std::to_string(k) + ", " +
-                   std::to_string(p.n) + " numbers");
+                   std::to_string(p.n) + " numbers, family limit " + std::to_string(family_limit));
       EXPECT_EQ(fast.console, slow.console);
       EXPECT_EQ(fast.stopped, slow.stopped);
       EXPECT_EQ(fast.values, slow.values);
       EXPECT_EQ(fast.coefficients, slow.coefficients);
       if (::testing::Test::HasFailure()) return completed;
       completed += fast.stopped ? 0 : 1;
+      if (!fast.stopped) largest_family_ = std::max(largest_family_, fast.largest_family);
     }
     return completed;
   }
 
   static void SetUpTestSuite() {
     tables_ = std::make_unique<RunTables>();
+    tables_->reset(Capacities{}, InbreedingMethod::Family);
     work_ = std::make_unique<InbreedingWork>();
     reference_ = std::make_unique<reference::Work>();
   }
@@ -94,6 +99,7 @@ class InbreedingIdentity : public ::testing::Test {
     reference_.reset();
   }
 
+  int32_t largest_family_ = 0;  // of the completed runs
   static std::unique_ptr<RunTables> tables_;
   static std::unique_ptr<InbreedingWork> work_;
   static std::unique_ptr<reference::Work> reference_;
@@ -168,6 +174,29 @@ TEST_F(InbreedingIdentity, StopsAtTheSameFamily) {
   EXPECT_LT(compare(shape, 6, 8), 6);
 }
 
+// Other family limits, and none: the same stops at the limit, and deep
+// families beyond 500 members computed alike.
+TEST_F(InbreedingIdentity, OtherFamilyLimits) {
+  Shape shape;
+  shape.generations = 22;
+  shape.per_generation = 5;
+  shape.breeders = 4;
+  shape.unknown_percent = 8;
+  const int completed = compare(shape, 60, 9, 50);
+  EXPECT_GT(completed, 10);
+  EXPECT_LT(completed, 50);
+  shape.generations = 24;
+  shape.per_generation = 60;
+  shape.breeders = 40;
+  shape.unknown_percent = 2;
+  shape.reach_back = 1;
+  shape.hole_percent = 0;
+  EXPECT_EQ(compare(shape, 2, 10, 2000), 2);
+  EXPECT_EQ(compare(shape, 2, 10, 0), 2);
+  EXPECT_GT(largest_family_, fammax);
+  EXPECT_LE(largest_family_, 2000);
+}
+
 // Random family tables in parents-first order, with group codes inside and
 // outside the group block: every member's coefficient from the whole table,
 // and from the kernel asked for some members only.
@@ -178,8 +207,8 @@ TEST(TabularKernel, WantedMembersMatchTheWholeTable) {
   std::ostringstream console;
   TextIO io(in, console, console);
   const float prior[kYears] = {};
-  reference::tabular(io, *ref, ref->rentab, 0, prior, kGroups, ref->member_inbreeding);
-  tabular(io, *work, work->rentab, 0, prior, kGroups, {}, work->member_inbreeding);
+  reference::tabular(io, *ref, ref->rentab.data(), 0, prior, kGroups, ref->member_inbreeding.data());
+  tabular(io, *work, work->rentab.data(), 0, prior, kGroups, {}, work->member_inbreeding.data());
   Random rng(11);
   for (int t = 0; t < 300; ++t) {
     const int32_t n = 1 + rng.below(t % 10 == 0 ? fammax : 60);

@@ -116,7 +116,11 @@ class FamiliesTest : public ::testing::Test {
   std::ostringstream out;
   std::ostringstream err;
   TextIO io{in, out, err};
-  std::unique_ptr<RunTables> tables{new RunTables()};
+  std::unique_ptr<RunTables> tables = [] {
+    auto t = std::make_unique<RunTables>();
+    t->reset(Capacities{}, InbreedingMethod::Family);
+    return t;
+  }();
   std::unique_ptr<InbreedingWork> work{new InbreedingWork()};
   parclas::Run run{io, *tables, *work};
   std::vector<float> prior = std::vector<float>(kGroupBlock, 0.0f);

@@ -5,13 +5,14 @@
 #include <cstring>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 #include "run/run.h"
 #include "text/text_io.h"
 
 namespace parclas::reference {
 
-void Work::reset() { std::memset(static_cast<void*>(this), 0, sizeof *this); }
+void Work::reset() { *this = Work{}; }
 
 namespace {
 
@@ -28,63 +29,74 @@ float prior_of(std::span<const float> prior, int32_t group) {
   return static_cast<size_t>(group) <= prior.size() ? prior[static_cast<size_t>(group - 1)] : 0.0f;
 }
 
+// A zero matrix of positions 0..last with the group entries of the set-up.
+void lay_out(Work& w, int32_t last) {
+  w.side = last + 1;
+  w.matrix.assign(static_cast<size_t>(w.side) * static_cast<size_t>(w.side), 0.0f);
+  const std::span<const float> prior = w.group_prior;
+  const int32_t m = w.groups;
+  for (int32_t i = 1; i <= m; ++i) {
+    for (int32_t j = 1; j <= m; ++j) w.row(i)[j] = 2.0f * prior_of(prior, i > j ? i : j);
+  }
+  for (int32_t i = 1; i <= m; ++i) {
+    for (int32_t j = m + 1; j <= last; ++j) w.row(i)[j] = w.row(j)[i] = 2.0f * prior_of(prior, i);
+  }
+}
+
 }  // namespace
 
 void tabular(TextIO& io, Work& w, const FamilyMember* members, int32_t n,
              std::span<const float> prior, int32_t group_count, float* inbreeding) {
-  auto& a = w.matrix;
   if (group_count > 0) {
-    std::memset(a, 0, sizeof a);
-    if (group_count > maxped) {
+    w.groups = 0;
+    lay_out(w, w.maxped);
+    if (w.maxped > 0 && group_count > w.maxped) {
       io.write_list(kConsoleOut, {"TABULAR: maxped should be >> ", group_count});
       io.plain_stop();
     }
     w.groups = group_count;
-    const int32_t m = group_count;
-    for (int32_t i = 1; i <= m; ++i) {
-      for (int32_t j = 1; j <= m; ++j) a[i][j] = 2.0f * prior_of(prior, i > j ? i : j);
-    }
-    for (int32_t i = 1; i <= m; ++i) {
-      for (int32_t j = m + 1; j <= maxped; ++j) a[i][j] = a[j][i] = 2.0f * prior_of(prior, i);
-    }
+    w.group_prior.assign(prior.begin(), prior.end());
+    lay_out(w, w.maxped > 0 ? w.maxped : group_count);
   }
   const int32_t m = w.groups;
-  if (n + m > maxped) {
+  if (w.maxped > 0 && n + m > w.maxped) {
     io.write_list(kConsoleOut, {"MAXPED in TABULAR should be at least ", n + m});
     io.plain_stop();
   }
+  if (m + n >= w.side) lay_out(w, 2 * (m + n));
+  auto a = [&w](int32_t p) { return w.row(p); };
   for (int32_t p = m + 1; p <= m + n; ++p) {
-    a[p][p] = 1.0f;
-    for (int32_t q = p + 1; q <= m + n; ++q) a[p][q] = 0.0f;
+    a(p)[p] = 1.0f;
+    for (int32_t q = p + 1; q <= m + n; ++q) a(p)[q] = 0.0f;
   }
   for (int32_t i = 1; i <= n; ++i) {
     const int32_t I = m + i;
     const int32_t S = position(members[i].sire, m, n);
     const int32_t D = position(members[i].dam, m, n);
-    a[I][I] = a[S][D] * 0.5f + a[I][I];
-    float* row = a[I];
+    a(I)[I] = a(S)[D] * 0.5f + a(I)[I];
+    float* row = a(I);
     for (int32_t j = i + 1; j <= n; ++j) {
       const int32_t J = m + j;
       const int32_t Sj = position(members[j].sire, m, n);
       const int32_t Dj = position(members[j].dam, m, n);
       row[J] = (row[Sj] + row[Dj]) * 0.5f;
-      a[J][I] = row[J];
+      a(J)[I] = row[J];
     }
   }
-  for (int32_t i = 1; i <= n; ++i) inbreeding[i] = a[m + i][m + i] - 1.0f;
+  for (int32_t i = 1; i <= n; ++i) inbreeding[i] = a(m + i)[m + i] - 1.0f;
 }
 
 // Iterative quicksort with the pivot key copied out of the middle member.
 // Ranges waiting on the stack are disjoint and hold two members or more, so
-// fammax / 2 entries are always enough.
+// count / 2 entries are always enough.
 void sort_family(FamilyMember* members, int32_t count) {
   if (count < 2) return;
-  if (count > fammax) throw std::logic_error("family larger than fammax");
   struct Range {
     int32_t low;
     int32_t high;
   };
-  Range stack[fammax / 2 + 1];
+  thread_local std::vector<Range> stack;
+  if (stack.size() < static_cast<size_t>(count) / 2 + 1) stack.resize(static_cast<size_t>(count) / 2 + 1);
   int top = 0;
   stack[top++] = {1, count};
   while (top > 0) {
@@ -128,7 +140,8 @@ struct Family {
   int32_t id = 0;
 
   bool is_member(int32_t animal) const {
-    return animal >= 1 && animal <= relmax && w.family_of[animal] == id;
+    return animal >= 1 && static_cast<size_t>(animal) < w.family_of.size() &&
+           w.family_of[static_cast<size_t>(animal)] == id;
   }
 
   void index_positions() {
@@ -233,27 +246,48 @@ struct Family {
 
 }  // namespace
 
-void hainb(Run& run, Work& w, int32_t n, std::span<const float> prior) {
+// Room for families of `members` members.
+void size_for_family(Work& w, int32_t members) {
+  const size_t rows = static_cast<size_t>(members) + 2;
+  if (w.rentab.size() >= rows) return;
+  w.rentab.resize(rows);
+  w.member_inbreeding.resize(rows);
+  w.placed.resize(rows);
+  w.reordered.resize(rows);
+  w.visited.resize(rows);
+  w.stack.resize(rows);
+}
+
+void hainb(Run& run, Work& w, int32_t n, std::span<const float> prior, int32_t family_limit) {
   PedigreeRow* ped = run.t.pedigree;
   int32_t families = 0;
   int32_t largest = 0;
   float size_sum = 0.0f;
-  reference::tabular(run.io, w, w.rentab, 0, prior, kGroups, w.member_inbreeding);
+  w.maxped = family_limit > 0 ? family_limit + kGroups : 0;
+  w.position_of.assign(static_cast<size_t>(n) + 1, 0);
+  w.family_of.assign(static_cast<size_t>(n) + 1, 0);
+  w.coefficient.assign(static_cast<size_t>(n) + 1, 0.0f);
+  size_for_family(w, family_limit > 0 ? family_limit : 1);
+  reference::tabular(run.io, w, w.rentab.data(), 0, prior, kGroups, w.member_inbreeding.data());
   for (int32_t a = 1; a <= n; ++a) ped[a].inbreeding = kNoCoefficient;
 
   Family family{run, w};
   for (int32_t i = 1; i <= n; ++i) {
     if (ped[i].inbreeding >= 0) continue;
-    FamilyMember* rentab = w.rentab;
+    FamilyMember* rentab = w.rentab.data();
     int32_t size = 1;
     rentab[1] = {ped[i].sire, ped[i].dam, i, ped[i].year};
     ped[i].inbreeding = kInFamily;
     for (int32_t p = 1; p <= size; ++p) {
       for (const int32_t parent : {rentab[p].sire, rentab[p].dam}) {
         if (parent == 0 || ped[parent].inbreeding == kInFamily) continue;
-        if (++size > fammax) {
+        if (++size > family_limit && family_limit > 0) {
           run.io.write_list(kConsoleOut, {"increase fammax in HAINB"});
           run.io.plain_stop();
+        }
+        if (family_limit == 0 && static_cast<size_t>(size) + 2 > w.rentab.size()) {
+          size_for_family(w, 2 * size);
+          rentab = w.rentab.data();
         }
         rentab[size] = {ped[parent].sire, ped[parent].dam, parent, ped[parent].year};
         ped[parent].inbreeding = kInFamily;
@@ -270,7 +304,7 @@ void hainb(Run& run, Work& w, int32_t n, std::span<const float> prior) {
     if (!family.parents_come_first()) family.place_parents_first();
     family.renumber();
     family.code_groups();
-    reference::tabular(run.io, w, rentab, size, prior, 0, w.member_inbreeding);
+    reference::tabular(run.io, w, rentab, size, prior, 0, w.member_inbreeding.data());
     for (int32_t k = 1; k <= size; ++k) {
       ped[rentab[k].animal].inbreeding = truncate_to_integer(w.member_inbreeding[k] * 1000.0f);
       w.coefficient[rentab[k].animal] = w.member_inbreeding[k];

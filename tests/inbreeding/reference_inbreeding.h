@@ -6,26 +6,32 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "inbreeding/inbreeding.h"
 
 namespace parclas::reference {
 
 struct Work {
-  float matrix[maxped + 1][maxped + 1];
-  int32_t groups;
-  FamilyMember rentab[fammax + 1];
-  float member_inbreeding[fammax + 1];
-  int32_t position_of[relmax + 1];
-  int32_t family_of[relmax + 1];
-  bool placed[fammax + 1];
-  FamilyMember reordered[fammax + 1];
-  bool visited[fammax + 1];
-  int32_t stack[fammax + 2];
+  // Positions of the matrix; 0: as many as the families need.
+  int32_t maxped = parclas::maxped;
+  int32_t side = 0;  // the matrix holds positions 0..side-1 in rows of `side`
+  std::vector<float> matrix;
+  std::vector<float> group_prior;  // prior inbreeding of groups 1..groups
+  int32_t groups = 0;
+  std::vector<FamilyMember> rentab;
+  std::vector<float> member_inbreeding;
+  std::vector<int32_t> position_of;
+  std::vector<int32_t> family_of;
+  std::vector<char> placed;
+  std::vector<FamilyMember> reordered;
+  std::vector<char> visited;
+  std::vector<int32_t> stack;
   // The single-precision coefficient each animal's stored value was taken
   // from (the one of the last family that held it).
-  float coefficient[relmax + 1];
+  std::vector<float> coefficient;
 
+  float* row(int32_t p) { return matrix.data() + static_cast<size_t>(p) * static_cast<size_t>(side); }
   void reset();
 };
 
@@ -36,7 +42,9 @@ void tabular(TextIO& io, Work& w, const FamilyMember* members, int32_t n,
 // The family sort, as the program uses it.
 void sort_family(FamilyMember* members, int32_t count);
 
-// HAINB over animals 1..n of run.t.pedigree, with its summary line and stops.
-void hainb(Run& run, Work& w, int32_t n, std::span<const float> prior);
+// HAINB over animals 1..n of run.t.pedigree, with its summary line and
+// stops, for families of at most `family_limit` members (0: no limit).
+void hainb(Run& run, Work& w, int32_t n, std::span<const float> prior,
+           int32_t family_limit = fammax);
 
 }  // namespace parclas::reference

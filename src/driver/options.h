@@ -1,0 +1,30 @@
+// The command line: capacities and the inbreeding method. The console
+// dialogue is the same with or without options.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "run/tables.h"
+
+namespace parclas {
+
+inline constexpr int kUsageStatus = 2;
+inline constexpr int32_t kMostFamilyMembers = 10000000;
+
+struct Options {
+  Capacities capacity;
+  InbreedingMethod method = InbreedingMethod::Family;
+  bool auto_family = false;
+  // What the command line asks for besides a run.
+  enum class Action { Run, Help, Version, Refuse } action = Action::Run;
+  std::string refusal;  // the message for a refused command line
+  bool any_auto() const { return capacity.auto_animals || auto_family || capacity.auto_classes; }
+};
+
+Options parse_options(const std::vector<std::string>& arguments);
+
+extern const char* const kUsage;
+extern const char* const kVersion;
+
+}  // namespace parclas

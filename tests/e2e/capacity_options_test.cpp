@@ -1,0 +1,229 @@
+// The command line: refused command lines, explicit capacities, and "auto"
+// capacities, whose run must write exactly what a run given the sizes it
+// reports writes.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/driver.h"
+#include "e2e/run_program.h"
+#include "inbreeding/inbreeding.h"
+
+namespace fs = std::filesystem;
+
+namespace parclas {
+namespace {
+
+const fs::path kCases = fs::path(PARCLAS_SOURCE_DIR) / "tests/e2e/cases";
+
+using Folder = std::map<std::string, std::string>;
+
+Folder folder_of(const fs::path& dir) {
+  Folder files;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    if (entry.is_regular_file()) {
+      files[fs::relative(entry.path(), dir).string()] = read_file(entry.path());
+    }
+  }
+  return files;
+}
+
+struct Ran {
+  Outcome outcome;
+  Folder after;
+};
+
+Ran run_case(const std::string& name, const std::vector<std::string>& arguments) {
+  const ScratchDir work("options-" + name);
+  fs::copy(kCases / name / "in", work.path(), fs::copy_options::recursive);
+  RunOptions options;
+  options.arguments = arguments;
+  Ran ran{run_program(work.path(), read_file(kCases / name / "stdin"), options), {}};
+  ran.after = folder_of(work.path());
+  return ran;
+}
+
+// The sizes an "auto" run reports, as command-line arguments.
+std::vector<std::string> reported_sizes(const std::string& errors) {
+  std::istringstream line(errors);
+  std::string word;
+  line >> word;
+  if (word != "sizes") return {};
+  line >> word;  // "used:"
+  std::vector<std::string> arguments;
+  while (line >> word) arguments.push_back(word);
+  return arguments;
+}
+
+TEST(CommandLine, RefusedBeforeAnythingIsOpened) {
+  const struct {
+    std::vector<std::string> arguments;
+    std::string message;
+  } rows[] = {
+      {{"--frob"}, "unknown option: --frob"},
+      {{"par.txt"}, "unknown option: par.txt"},
+      {{"--max-animals"}, "option --max-animals needs a value"},
+      {{"--max-animals", "0"}, "bad value for --max-animals: '0' (a whole number from 1 to 100000000, or auto)"},
+      {{"--max-animals=12x"}, "bad value for --max-animals: '12x' (a whole number from 1 to 100000000, or auto)"},
+      {{"--max-family", "-5"}, "bad value for --max-family: '-5' (a whole number from 1 to 10000000, or auto)"},
+      {{"--max-classes", "34"}, "bad value for --max-classes: '34' (a multiple of 17: the probe step of 17 rows would not reach every row)"},
+      {{"--max-classes", "256000001"}, "bad value for --max-classes: '256000001' (a whole number from 1 to 256000000, or auto)"},
+      {{"--inbreeding", "fast"}, "bad value for --inbreeding: 'fast' (family or exact)"},
+      {{"--help=yes"}, "option --help takes no value"},
+  };
+  for (const auto& row : rows) {
+    const Ran ran = run_case("worked_example", row.arguments);
+    EXPECT_EQ(ran.outcome.status, 2) << row.message;
+    EXPECT_EQ(ran.outcome.console, "") << row.message;
+    EXPECT_EQ(ran.outcome.errors, "parclas: " + row.message + "\n" + kUsage);
+    EXPECT_EQ(ran.after, folder_of(kCases / "worked_example" / "in")) << row.message;
+  }
+  for (const std::string help : {"--help", "--version"}) {
+    const Ran ran = run_case("worked_example", {help});
+    EXPECT_EQ(ran.outcome.status, 0);
+    EXPECT_EQ(ran.outcome.console, help == "--help" ? kUsage : kVersion);
+    EXPECT_EQ(ran.after, folder_of(kCases / "worked_example" / "in"));
+  }
+}
+
+TEST(CommandLine, ExplicitCapacitiesReplaceTheConstants) {
+  const std::string golden = read_file(kCases / "worked_example" / "console");
+  const Ran nine = run_case("worked_example", {"--max-animals", "9", "--inbreeding", "family"});
+  EXPECT_EQ(nine.outcome.status, 0);
+  EXPECT_EQ(nine.outcome.console, golden);
+  EXPECT_EQ(nine.after, run_case("worked_example", {}).after);
+
+  const struct {
+    std::vector<std::string> arguments;
+    std::string tail;
+  } stops[] = {
+      {{"--max-animals", "8"}, " increase relmax to at least:            9\n"},
+      {{"--max-classes", "3"}, " hash matrix too small\n           3           8           2\n"},
+  };
+  for (const auto& row : stops) {
+    const Ran ran = run_case("worked_example", row.arguments);
+    EXPECT_EQ(ran.outcome.status, 1);
+    const std::string& console = ran.outcome.console;
+    ASSERT_GE(console.size(), row.tail.size());
+    EXPECT_EQ(console.substr(console.size() - row.tail.size()), row.tail);
+  }
+}
+
+// Every golden case that ends normally: with every size "auto" the console
+// and the files are those of the case, and a run given the reported sizes
+// writes the same bytes.
+TEST(CommandLine, AutoSizesGiveTheBytesOfTheReportedSizes) {
+  const std::vector<std::string> all_auto = {"--max-animals", "auto", "--max-family", "auto",
+                                             "--max-classes", "auto"};
+  for (const auto& entry : fs::directory_iterator(kCases)) {
+    const std::string name = entry.path().filename().string();
+    if (!fs::exists(entry.path() / "in") || fs::exists(entry.path() / "status")) continue;
+    const Ran automatic = run_case(name, all_auto);
+    const Ran given = run_case(name, {});
+    EXPECT_EQ(automatic.outcome.console, given.outcome.console) << name;
+    EXPECT_EQ(automatic.after, given.after) << name;
+    const std::vector<std::string> sizes = reported_sizes(automatic.outcome.errors);
+    ASSERT_EQ(sizes.size(), 6u) << name << ": " << automatic.outcome.errors;
+    const Ran explicit_sizes = run_case(name, sizes);
+    EXPECT_EQ(explicit_sizes.outcome.console, automatic.outcome.console) << name;
+    EXPECT_EQ(explicit_sizes.after, automatic.after) << name;
+    EXPECT_EQ(explicit_sizes.outcome.errors, "") << name;
+  }
+}
+
+// ---- a class table that must grow ------------------------------------------
+
+// A pedigree of overlapping generations with related matings, and records
+// of most animals: some thousand classes after three passes.
+Folder many_classes_folder() {
+  uint64_t state = 12345;
+  auto next = [&state](uint32_t below) {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<int32_t>((state >> 33) % below);
+  };
+  constexpr int32_t kAnimals = 600;
+  std::string ped;
+  std::string data;
+  for (int32_t a = 1; a <= kAnimals; ++a) {
+    const int32_t year = 1 + (a - 1) / 60;
+    int32_t sire = 0;
+    int32_t dam = 0;
+    if (year > 1) {
+      const int32_t older = (year - 1) * 60;
+      if (next(10) != 0) sire = 1 + next(static_cast<uint32_t>(older));
+      if (next(10) != 0) dam = 1 + next(static_cast<uint32_t>(older));
+      if (sire == dam) dam = 0;
+    }
+    const int code = sire != 0 && dam != 0 ? 1 : (sire != 0 || dam != 0 ? 2 : 3);
+    ped += std::to_string(a) + " " + std::to_string(sire) + " " + std::to_string(dam) + " " +
+           std::to_string(code) + " " + std::to_string(year) + " A" + std::to_string(a) + "\n";
+    if (year > 3) data += std::to_string(1 + a % 4) + " " + std::to_string(a) + "\n";
+  }
+  // No pedigree: the recoded data file looks up the pair (0, 0) and stops
+  // there, after the class files.
+  data += "1 700\n";
+  return {{"par.txt", "data.txt\nped.txt\nmany classes\n2 2\n1 4 0\n2 600 -1\n"},
+          {"ped.txt", ped},
+          {"data.txt", data}};
+}
+
+struct InProcess {
+  int status = -1;
+  std::string console;
+  std::string errors;
+  Folder after;
+};
+
+// The program in-process (so that "auto" can start from a small table), in
+// a scratch folder holding `inputs`.
+InProcess run_in_process(const Folder& inputs, const std::string& answers, const Options& options) {
+  const ScratchDir work("grow");
+  for (const auto& [name, content] : inputs) write_file(work.path() / name, content);
+  const fs::path home = fs::current_path();
+  fs::current_path(work.path());
+  std::istringstream in(answers);
+  std::ostringstream out;
+  std::ostringstream err;
+  RunTables tables;
+  auto inbreeding = std::make_unique<InbreedingWork>();
+  InProcess ran;
+  ran.status = run_parclas(in, out, err, tables, *inbreeding, options);
+  fs::current_path(home);
+  ran.console = out.str();
+  ran.errors = err.str();
+  ran.after = folder_of(work.path());
+  return ran;
+}
+
+TEST(CommandLine, AGrownClassTableIsTheSmallestThatHoldsEveryClass) {
+  const Folder inputs = many_classes_folder();
+  Options grow;
+  grow.capacity.auto_classes = true;
+  grow.capacity.classes = 11;  // doubled until no search meets the probe limit
+  const InProcess automatic = run_in_process(inputs, "par.txt\n3\n", grow);
+  const std::vector<std::string> sizes = reported_sizes(automatic.errors);
+  ASSERT_EQ(sizes.size(), 6u) << automatic.errors;
+  const int32_t rows = std::stoi(sizes[5]);
+  EXPECT_GT(rows, 11 * 64) << "the table did not have to grow";
+
+  Options given;
+  given.capacity.classes = rows;
+  const InProcess explicit_rows = run_in_process(inputs, "par.txt\n3\n", given);
+  EXPECT_EQ(automatic.status, 1);
+  EXPECT_TRUE(automatic.console.ends_with(" this should not happen:245\n"));
+  EXPECT_EQ(explicit_rows.console, automatic.console);
+  EXPECT_EQ(explicit_rows.after, automatic.after);
+
+  given.capacity.classes = rows / 2;
+  const InProcess half = run_in_process(inputs, "par.txt\n3\n", given);
+  EXPECT_EQ(half.status, 1);
+  EXPECT_NE(half.console.find(" hash matrix too small\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace parclas
