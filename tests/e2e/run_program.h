@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace parclas {
 
@@ -18,6 +19,7 @@ struct RunOptions {
   long file_size_limit = -1;  // bytes any one file may grow to (RLIMIT_FSIZE); -1: none
   std::string console_path;   // where standard output goes instead of a pipe
   int user = -1;              // runs as this user and group id (from root); -1: as the caller
+  std::vector<std::string> arguments;  // command-line arguments after the program name
 };
 
 // The unprivileged user that root runs permission tests as.

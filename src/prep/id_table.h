@@ -1,0 +1,32 @@
+// Identifiers stored once in one character block, found again through an
+// open-addressing hash table: millions of them without one allocation each.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace parclas::prep {
+
+inline constexpr uint32_t kNoEntry = UINT32_MAX;
+
+class IdTable {
+ public:
+  // The index of `id`, added at the end when it is new (`added` says so).
+  uint32_t find_or_add(std::string_view id, bool& added);
+  uint32_t find(std::string_view id) const;  // kNoEntry when absent
+  std::string_view operator[](uint32_t index) const {
+    return {chars_.data() + starts_[index], starts_[index + 1] - starts_[index]};
+  }
+  uint32_t size() const { return static_cast<uint32_t>(starts_.size() - 1); }
+
+ private:
+  size_t slot_of(std::string_view id, uint64_t hash) const;
+  void grow();
+
+  std::vector<char> chars_;
+  std::vector<uint64_t> starts_{0};
+  std::vector<uint32_t> slots_;  // index + 1; 0 is an empty slot
+};
+
+}  // namespace parclas::prep
