@@ -138,6 +138,8 @@ bool scan_data_file(const Options& o, const MissingCodes& missing, Pedigree& p, 
   Check& short_lines = report.check("data lines with too few fields", Severity::Error);
   size_t needed = d.animal_index + 1;
   for (const auto& c : d.columns) needed = std::max(needed, c.index + 1);
+  std::string last_id;
+  uint32_t last_animal = 0;
   while (table.next(f)) {
     const long line = table.line_number();
     if (f.size() < needed) {
@@ -149,7 +151,12 @@ bool scan_data_file(const Options& o, const MissingCodes& missing, Pedigree& p, 
       report.add(no_animal, "line " + std::to_string(line));
       continue;
     }
-    p.animal(f[d.animal_index], Origin::Data);
+    // Records of one animal usually follow each other: look it up once.
+    if (d.record_animal.empty() || f[d.animal_index] != last_id) {
+      last_id = f[d.animal_index];
+      last_animal = p.animal(last_id, Origin::Data);
+    }
+    d.record_animal.push_back(last_animal);
     ++d.records;
     for (auto& c : d.columns) {
       const std::string_view v = f[c.index];
@@ -183,7 +190,7 @@ bool scan_data_file(const Options& o, const MissingCodes& missing, Pedigree& p, 
   return true;
 }
 
-bool write_data_records(DataFile& d, const MissingCodes& missing, const Pedigree& p, const Numbering& numbering,
+bool write_data_records(DataFile& d, const MissingCodes& missing, const Numbering& numbering,
                         OutputFile& out, std::string& error) {
   TableReader table;
   if (!table.open(d.path, d.layout.separator, d.layout.header ? HeaderMode::Yes : HeaderMode::No, {}, error)) {
@@ -195,8 +202,14 @@ bool write_data_records(DataFile& d, const MissingCodes& missing, const Pedigree
   size_t needed = d.animal_index + 1;
   for (const auto& c : d.columns) needed = std::max(needed, c.index + 1);
   std::span<const std::string_view> f;
+  size_t record = 0;
   while (table.next(f)) {
     if (f.size() < needed || missing(f[d.animal_index])) continue;
+    if (record == d.record_animal.size()) {
+      error = "data file " + d.path + " changed while it was read";
+      return false;
+    }
+    const uint32_t a = d.record_animal[record++];
     values.clear();
     for (auto& c : d.columns) {
       if (!c.is_class) continue;
@@ -204,8 +217,7 @@ bool write_data_records(DataFile& d, const MissingCodes& missing, const Pedigree
       bool added = false;
       values.push_back(is_data_missing(d, v) ? 0 : static_cast<int32_t>(c.levels.find_or_add(v, added) + 1));
     }
-    const uint32_t a = p.ids.find(f[d.animal_index]);
-    values.push_back(a == kNoEntry ? 0 : numbering.number[a]);
+    values.push_back(numbering.number[a]);
     for (auto& c : d.columns) {
       if (c.is_class) continue;
       const std::string_view v = f[c.index];

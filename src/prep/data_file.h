@@ -36,6 +36,7 @@ struct DataFile {
   std::string animal_name;
   std::vector<DataColumn> columns;  // in file order
   uint64_t records = 0;
+  std::vector<uint32_t> record_animal;  // the animal of every record, from the first reading
   std::vector<std::string> codes;   // unknown-value codes of the data columns
 
   // The columns in record order: class effects, then the animal, then the rest.
@@ -49,8 +50,8 @@ bool scan_data_file(const Options& o, const MissingCodes& missing, Pedigree& p, 
                     Report& report, std::string& error);
 
 // Second reading: writes every record as integers.
-bool write_data_records(DataFile& data, const MissingCodes& missing, const Pedigree& p,
-                        const Numbering& numbering, OutputFile& out, std::string& error);
+bool write_data_records(DataFile& data, const MissingCodes& missing, const Numbering& numbering,
+                        OutputFile& out, std::string& error);
 
 // A record per animal, a constant effect and the animal number, for a run
 // without a data file.

@@ -15,8 +15,8 @@ namespace parclas::prep {
 //
 // Most animals are settled without counting: one with a parent over the
 // limit is over it too, and one whose parents' bounds add up to less than
-// the limit fits. Only the others have their ancestors counted, up to the
-// limit at most.
+// the limit fits. Only the others have their ancestors counted, generation
+// by generation, up to the limit at most.
 std::vector<uint8_t> animals_over_limit(const Pedigree& p, const std::vector<uint32_t>& order,
                                         const std::vector<int32_t>& year, int32_t cut_before,
                                         uint32_t limit, bool first_only);

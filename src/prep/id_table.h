@@ -21,12 +21,14 @@ class IdTable {
   uint32_t size() const { return static_cast<uint32_t>(starts_.size() - 1); }
 
  private:
-  size_t slot_of(std::string_view id, uint64_t hash) const;
+  size_t slot_of(std::string_view id, uint32_t tag) const;
   void grow();
 
   std::vector<char> chars_;
   std::vector<uint64_t> starts_{0};
-  std::vector<uint32_t> slots_;  // index + 1; 0 is an empty slot
+  // Per slot: the hash tag in the high half, index + 1 in the low half (0:
+  // empty). Probes compare tags first, so they seldom touch the strings.
+  std::vector<uint64_t> slots_;
 };
 
 }  // namespace parclas::prep

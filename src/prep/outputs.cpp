@@ -165,7 +165,7 @@ bool write_outputs(const Options& o, const Prepared& pr, DataFile* data, const M
     OutputFile out;
     out.open(staging.file("data.txt"));
     if (data != nullptr) {
-      if (!write_data_records(*data, missing, pr.pedigree, pr.numbering, out, error)) return false;
+      if (!write_data_records(*data, missing, pr.numbering, out, error)) return false;
     } else {
       write_animal_records(pr.numbering, out);
     }
