@@ -34,7 +34,7 @@ size_t IdTable::slot_of(std::string_view id, uint32_t tag) const {
 }
 
 void IdTable::grow() {
-  std::vector<uint64_t> old;
+  BigVector<uint64_t> old;
   old.swap(slots_);
   slots_.assign(old.empty() ? 1024 : old.size() * 2, 0);
   const size_t mask = slots_.size() - 1;
@@ -59,6 +59,10 @@ uint32_t IdTable::find_or_add(std::string_view id, bool& added) {
   starts_.push_back(chars_.size());
   slots_[slot] = uint64_t{tag} << 32 | size();
   return size() - 1;
+}
+
+void IdTable::prefetch(std::string_view id) const {
+  if (!slots_.empty()) __builtin_prefetch(&slots_[(hash_of(id) >> 32) & (slots_.size() - 1)]);
 }
 
 uint32_t IdTable::find(std::string_view id) const {

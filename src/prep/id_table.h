@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "prep/big_vector.h"
+
 namespace parclas::prep {
 
 inline constexpr uint32_t kNoEntry = UINT32_MAX;
@@ -15,6 +17,9 @@ class IdTable {
   // The index of `id`, added at the end when it is new (`added` says so).
   uint32_t find_or_add(std::string_view id, bool& added);
   uint32_t find(std::string_view id) const;  // kNoEntry when absent
+  // Starts loading the slot where `id` would be found: a few look-ups
+  // prefetched together wait for memory once instead of one after another.
+  void prefetch(std::string_view id) const;
   std::string_view operator[](uint32_t index) const {
     return {chars_.data() + starts_[index], starts_[index + 1] - starts_[index]};
   }
@@ -24,11 +29,11 @@ class IdTable {
   size_t slot_of(std::string_view id, uint32_t tag) const;
   void grow();
 
-  std::vector<char> chars_;
-  std::vector<uint64_t> starts_{0};
+  BigVector<char> chars_;
+  BigVector<uint64_t> starts_{0};
   // Per slot: the hash tag in the high half, index + 1 in the low half (0:
   // empty). Probes compare tags first, so they seldom touch the strings.
-  std::vector<uint64_t> slots_;
+  BigVector<uint64_t> slots_;
 };
 
 }  // namespace parclas::prep

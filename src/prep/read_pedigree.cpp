@@ -168,6 +168,7 @@ bool read_pedigree(const Options& o, const MissingCodes& missing, Pedigree& ped,
       if (const auto y = parse_year(f[static_cast<size_t>(c.birth)])) year = *y;
       else report.add(bad_years, where + ": " + std::string(f[static_cast<size_t>(c.birth)]));
     }
+    for (const int k : {c.id, c.sire, c.dam}) ped.ids.prefetch(f[static_cast<size_t>(k)]);
     const uint32_t a = ped.animal(id, Origin::Line);
     int32_t parents[2] = {kUnknown, kUnknown};
     for (int k = 0; k < 2; ++k) {

@@ -119,63 +119,63 @@ bool LineReader::next(std::string_view& line) {
 
 // ---- fields --------------------------------------------------------------
 
-void FieldSplitter::finish_field(size_t start) {
-  std::string_view f(text_.data() + start, text_.size() - start);
-  const std::string_view t = trimmed(f);
-  bounds_.emplace_back(start + static_cast<size_t>(t.data() - f.data()), t.size());
-}
-
 size_t FieldSplitter::add_quoted(std::string_view line, size_t at) {
-  for (size_t i = at + 1; i < line.size(); ++i) {
+  const size_t start = text_.size();
+  size_t i = at + 1;
+  for (; i < line.size(); ++i) {
     if (line[i] != '"') {
       text_.push_back(line[i]);
     } else if (i + 1 < line.size() && line[i + 1] == '"') {
       text_.push_back('"');
       ++i;
     } else {
-      return i + 1;
+      ++i;
+      break;
     }
-  }
-  return line.size();  // an unclosed quote runs to the end of the line
+  }  // an unclosed quote runs to the end of the line
+  copied_.push_back({fields_.size(), start, text_.size() - start});
+  fields_.emplace_back();
+  return i;
 }
 
 void FieldSplitter::add_separated(std::string_view line, char separator) {
+  const size_t n = line.size();
   size_t i = 0;
   while (true) {
-    const size_t start = text_.size();
-    while (i < line.size() && line[i] == ' ') ++i;
-    if (i < line.size() && line[i] == '"') {
-      i = add_quoted(line, i);
-      const size_t content_end = text_.size();
-      while (i < line.size() && line[i] != separator) ++i;
-      bounds_.emplace_back(start, content_end - start);
+    size_t j = i;
+    while (j < n && line[j] == ' ') ++j;
+    size_t end;
+    if (j < n && line[j] == '"') {
+      end = add_quoted(line, j);
+      while (end < n && line[end] != separator) ++end;
     } else {
-      while (i < line.size() && line[i] != separator) text_.push_back(line[i++]);
-      finish_field(start);
+      end = std::min(line.find(separator, i), n);
+      fields_.push_back(trimmed(line.substr(i, end - i)));
     }
-    if (i >= line.size()) return;
-    ++i;  // the separator
+    if (end >= n) return;
+    i = end + 1;
   }
 }
 
 void FieldSplitter::add_blank_separated(std::string_view line) {
+  const size_t n = line.size();
   size_t i = 0;
   while (true) {
-    while (i < line.size() && is_blank(line[i])) ++i;
-    if (i >= line.size()) return;
-    const size_t start = text_.size();
+    while (i < n && is_blank(line[i])) ++i;
+    if (i >= n) return;
     if (line[i] == '"') {
       i = add_quoted(line, i);
     } else {
-      while (i < line.size() && !is_blank(line[i])) text_.push_back(line[i++]);
+      const size_t start = i;
+      while (i < n && !is_blank(line[i])) ++i;
+      fields_.push_back(line.substr(start, i - start));
     }
-    bounds_.emplace_back(start, text_.size() - start);
   }
 }
 
 std::span<const std::string_view> FieldSplitter::split(std::string_view line, Separator separator) {
   text_.clear();
-  bounds_.clear();
+  copied_.clear();
   fields_.clear();
   if (!trimmed(line).empty()) {
     switch (separator) {
@@ -185,7 +185,7 @@ std::span<const std::string_view> FieldSplitter::split(std::string_view line, Se
       default: add_blank_separated(line); break;
     }
   }
-  for (const auto& [start, length] : bounds_) fields_.emplace_back(text_.data() + start, length);
+  for (const Copied& c : copied_) fields_[c.field] = std::string_view(text_.data() + c.start, c.length);
   return fields_;
 }
 

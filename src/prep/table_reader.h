@@ -41,7 +41,9 @@ class LineReader {
   bool first_ = true;
 };
 
-// Splits one line into fields; the views stay valid until the next split.
+// Splits one line into fields. Plain fields are views into the line, quoted
+// ones into a buffer of their unquoted text; all stay valid until the next
+// split and as long as the line.
 class FieldSplitter {
  public:
   std::span<const std::string_view> split(std::string_view line, Separator separator);
@@ -50,10 +52,12 @@ class FieldSplitter {
   void add_separated(std::string_view line, char separator);
   void add_blank_separated(std::string_view line);
   size_t add_quoted(std::string_view line, size_t at);  // returns the index after the quote
-  void finish_field(size_t start);
 
+  struct Copied {
+    size_t field, start, length;
+  };
   std::string text_;
-  std::vector<std::pair<size_t, size_t>> bounds_;
+  std::vector<Copied> copied_;
   std::vector<std::string_view> fields_;
 };
 
