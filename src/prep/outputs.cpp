@@ -142,6 +142,11 @@ int32_t group_number(const Options& o, const Prepared& pr, int32_t year) {
 }
 
 bool outputs_clash_with_inputs(const Options& o, std::string& error) {
+  std::error_code ec;
+  if (fs::exists(o.out, ec) && !fs::is_directory(o.out, ec)) {
+    error = o.out + " is not a folder";
+    return true;
+  }
   for (const std::string& input : {o.pedigree, o.data}) {
     if (input.empty()) continue;
     for (const char* name : kOutputNames) {

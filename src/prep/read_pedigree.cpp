@@ -70,6 +70,22 @@ bool choose_columns(const Options& o, const TableLayout& layout, const std::vect
   named(c.sire, kSireNames);
   named(c.dam, kDamNames);
   named(c.birth, kBirthNames);
+  // Then names that hold a known word, such as "sire_of_animal" or
+  // "animal_number"; a name with both "sire" and "dam" is a grandparent.
+  auto holding = [&](int& out, std::initializer_list<std::string_view> parts) {
+    for (size_t k = 0; out < 0 && layout.header && k < layout.names.size(); ++k) {
+      const std::string n = normalized_name(layout.names[k]);
+      if (std::find(taken.begin(), taken.end(), static_cast<int>(k)) != taken.end()) continue;
+      if (n.find("sire") != std::string::npos && n.find("dam") != std::string::npos) continue;
+      for (const auto part : parts) {
+        if (out < 0 && n.find(part) != std::string::npos) taken.push_back(out = static_cast<int>(k));
+      }
+    }
+  };
+  holding(c.sire, {"sire", "father"});
+  holding(c.dam, {"dam", "mother"});
+  holding(c.birth, {"birth", "born"});
+  holding(c.id, {"animal", "ident"});
   for (int* p : {&c.id, &c.sire, &c.dam}) {
     if (*p < 0) taken.push_back(*p = first_free(taken, 0));
   }

@@ -24,10 +24,10 @@ int32_t digits_value(std::string_view s) {
 
 }  // namespace
 
-MissingCodes::MissingCodes() : codes_{"0", "NA", "."} {}
+MissingCodes::MissingCodes() : codes_{"NA", "."} {}
 
 bool MissingCodes::operator()(std::string_view field) const {
-  if (field.empty()) return true;
+  if (field.find_first_not_of('0') == std::string_view::npos) return true;  // empty, 0, 00, ...
   for (const auto& c : codes_) {
     if (field == c) return true;
   }

@@ -10,8 +10,8 @@
 
 namespace parclas::prep {
 
-// The codes that stand for an unknown parent or value: 0, NA, '.', an empty
-// field, and those the user adds.
+// The codes that stand for an unknown parent: 0 (or zeros only), NA, '.',
+// an empty field, and those the user adds.
 class MissingCodes {
  public:
   MissingCodes();

@@ -92,6 +92,8 @@ const PrepCase kCases[] = {
      {"pedigree columns: id=column 1 sire=column 2 dam=column 3 birth=column 4"}, "1 0 0 3 1 A\n2 1 0 2 5 B\n"},
     {"columns_chosen_by_name", "Tier,Mutter,Vater\nK,M,V\n", "", with({"--columns", "id=Tier,sire=Vater,dam=Mutter"}), 0,
      {"parents without a line, added as founders: 2"}, "1 0 0 3 1 V\n2 0 0 3 1 M\n3 1 2 1 2 K\n"},
+    {"names_holding_known_words_zeros_unknown", "animal_number,sire_no,dam_no\nA,000,\nB,A,0000\n", "", kPed, 0,
+     {"pedigree columns: id=animal_number sire=sire_no dam=dam_no birth=none"}, "1 0 0 3 1 A\n2 1 0 2 2 B\n"},
     {"identifier_with_blanks", "id,sire,dam\n\"cow 1\",,\n\"cow 2\",\"bull x\",\n", "", kPed, 0,
      {"identifiers with blanks, written with '_' in ped.txt: 3", "  cow 2 -> cow_2"},
      "1 0 0 3 1 cow_1\n2 0 0 3 1 bull_x\n3 2 0 2 2 cow_2\n", "animals.txt\n1 cow 1\n2 bull x\n3 cow 2\n"},
