@@ -121,13 +121,7 @@ bool scan_data_file(const Options& o, const MissingCodes& missing, Pedigree& p, 
   std::span<const std::string_view> f;
   // The widest of the first records sets the columns when there is no header.
   size_t width = d.layout.names.size();
-  {
-    TableReader peek;
-    std::string ignored;
-    if (peek.open(o.data, d.layout.separator, d.layout.header ? HeaderMode::Yes : HeaderMode::No, words, ignored)) {
-      for (int k = 0; k < 20 && peek.next(f); ++k) width = std::max(width, f.size());
-    }
-  }
+  for (const auto& record : table.first_records()) width = std::max(width, record.size());
   d.columns.resize(width);
   if (!choose_columns(o, d, error)) {
     error = "data file " + o.data + ": " + error;

@@ -139,15 +139,7 @@ bool read_pedigree(const Options& o, const MissingCodes& missing, Pedigree& ped,
   const TableLayout& layout = table.layout();
 
   // The first records, to see whether a file without header has birth years.
-  std::vector<std::vector<std::string>> sample;
-  {
-    TableReader peek;
-    std::string ignored;
-    if (peek.open(o.pedigree, layout.separator, layout.header ? HeaderMode::Yes : HeaderMode::No, words, ignored)) {
-      std::span<const std::string_view> f;
-      while (sample.size() < 20 && peek.next(f)) sample.emplace_back(f.begin(), f.end());
-    }
-  }
+  const std::vector<std::vector<std::string>> sample = table.first_records();
   Columns c;
   if (!choose_columns(o, layout, sample, c, error)) {
     error = "pedigree file " + o.pedigree + ": " + error;

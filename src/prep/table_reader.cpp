@@ -258,6 +258,22 @@ void TableReader::settle_layout(Separator separator, HeaderMode header,
   }
 }
 
+std::vector<std::vector<std::string>> TableReader::first_records() {
+  std::vector<std::vector<std::string>> records;
+  bool header_seen = !layout_.header;
+  for (const auto& line : sample_) {
+    auto fields = splitter_.split(line, layout_.separator);
+    if (fields.empty()) continue;
+    if (!header_seen) {
+      header_seen = true;
+      continue;
+    }
+    if (layout_.row_names) fields = fields.subspan(1);
+    records.emplace_back(fields.begin(), fields.end());
+  }
+  return records;
+}
+
 bool TableReader::next_line(std::string_view& line) {
   if (replayed_ < sample_.size()) {
     line = sample_[replayed_++];

@@ -79,6 +79,8 @@ class TableReader {
   bool open(const std::string& path, Separator separator, HeaderMode header,
             std::span<const std::string_view> header_words, std::string& error);
   const TableLayout& layout() const { return layout_; }
+  // The records among the first lines, as the records themselves will come.
+  std::vector<std::vector<std::string>> first_records();
   // The fields of the next non-empty record, row name dropped.
   bool next(std::span<const std::string_view>& fields);
   long line_number() const { return line_number_; }
