@@ -1,6 +1,7 @@
 #include "prep/checks.h"
 
 #include <algorithm>
+#include <cctype>
 #include <string>
 
 namespace parclas::prep {
@@ -166,10 +167,26 @@ void check_parent_roles(const Pedigree& p, Report& report) {
   }
 }
 
+// Parent identifiers that look like a code for an unknown parent.
+bool looks_like_unknown_code(std::string_view id) {
+  if (std::none_of(id.begin(), id.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; })) {
+    return true;
+  }
+  std::string lower;
+  for (const char c : id) lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  for (const char* code : {"null", "nan", "none", "unknown", "unk", "<na>", "na.", "n/a", "missing"}) {
+    if (lower == code) return true;
+  }
+  return false;
+}
+
 void count_added_animals(const Pedigree& p, Report& report) {
   Check& parents = report.check("parents without a line, added as founders", Severity::Note);
   Check& data = report.check("data animals missing from the pedigree, added as founders", Severity::Note);
+  Check& codes = report.check("parents without a line named like an unknown-parent code (--missing CODE)",
+                              Severity::Warning);
   for (uint32_t a = 0; a < p.size(); ++a) {
+    if (p.origin[a] == Origin::Parent && looks_like_unknown_code(p.ids[a])) report.add(codes, std::string(p.ids[a]));
     if (p.origin[a] == Origin::Parent) report.add(parents, std::string(p.ids[a]));
     if (p.origin[a] == Origin::Data) report.add(data, std::string(p.ids[a]));
   }

@@ -36,6 +36,12 @@ bool MissingCodes::operator()(std::string_view field) const {
 
 Value classify_value(std::string_view field, bool comma_is_decimal) {
   Value v;
+  if (field.size() <= 9 && all_digits(field)) {  // the common case, without parsing twice
+    v.kind = ValueKind::Integer;
+    v.integer = digits_value(field);
+    v.real = static_cast<double>(v.integer);
+    return v;
+  }
   char buffer[64];
   if (field.empty() || field.size() >= sizeof buffer) return v;
   size_t n = 0;
