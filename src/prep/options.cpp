@@ -28,7 +28,7 @@ const char* const kUsage =
     "  --first-year Y       the birth year of year value 1 (default: the first birth year)\n"
     "  --years-per-value W  W calendar years per year value (default 1)\n"
     "  --groups year[:W]    unknown parents as groups by birth year, W years per group\n"
-    "  --max-family N       family limit (default 500)\n"
+    "  --max-family N|auto  family limit (default 500; auto: PARCLAS sizes families itself)\n"
     "  --max-animals N      animal limit (default 500000)\n"
     "  --trim               cut the oldest links until every family fits\n"
     "  --passes N           expansion passes in answers (default 2)\n";
@@ -118,7 +118,11 @@ bool apply(const std::string& name, const std::string& v, Options& o) {
   if (name == "--scale") return parse_scale(v, o.scales);
   if (name == "--years-per-value") return positive(v, o.years_per_value);
   if (name == "--groups") return parse_groups(v, o);
-  if (name == "--max-family") return positive(v, o.max_family);
+  if (name == "--max-family") {
+    if (v != "auto") return positive(v, o.max_family);
+    o.max_family = 0;
+    return true;
+  }
   if (name == "--max-animals") return positive(v, o.max_animals);
   if (name == "--passes") return to_int(v, o.passes) && o.passes >= 0;
   if (name == "--first-year") {

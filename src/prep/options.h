@@ -39,7 +39,7 @@ struct Options {
   int32_t years_per_value = 1;
   bool groups = false;
   int32_t years_per_group = 1;
-  int32_t max_family = 500;
+  int32_t max_family = 500;  // 0: auto, no limit to fit
   int32_t max_animals = 500000;
   bool trim = false;
   int32_t passes = 2;

@@ -28,6 +28,10 @@ int stop(const Report& report, const std::string& error, std::ostream& err) {
 // parents of the animals born before the earliest year that makes all fit.
 void fit_family_limit(const Options& o, Pedigree& p, const std::vector<int32_t>& year, bool calendar,
                       Report& report) {
+  if (o.max_family == 0) {
+    report.line("family limit: auto (PARCLAS sizes families itself); not checked");
+    return;
+  }
   const auto limit = static_cast<uint32_t>(o.max_family);
   std::vector<uint32_t> order = parents_first_order(p);
   if (o.trim) {

@@ -145,6 +145,9 @@ const PrepCase kCases[] = {
      {"trimmed: parents of the animals born before 1996 removed, 2 links cut",
       "animals with at least 3 ancestors (family over 3 members; --trim cuts old links): 0"},
      "1 0 0 3 1 G1\n2 0 0 3 1 G2\n3 0 0 3 6 P\n4 0 0 3 6 M\n5 3 4 1 11 C\n"},
+    {"family_limit_auto", "id sire dam born\nG1 0 0 1990\nG2 0 0 1990\nP G1 G2 1995\nM 0 0 1995\nC P M 2000\n", "",
+     with({"--max-family", "auto", "--trim"}), 0, {"family limit: auto (PARCLAS sizes families itself); not checked"},
+     "1 0 0 3 1 G1\n2 0 0 3 1 G2\n3 0 0 3 6 M\n4 1 2 1 6 P\n5 4 3 1 11 C\n"},
     // Data file
     {"data_classes_scaled_added_animal", "id sire dam\nA 0 0\nB A 0\n",
      "id;herd;year;milk\nB;H2;2010;7001,5\nA;H1;2009;6500.25\nX;H2;2010;NA\n",
