@@ -63,9 +63,9 @@ TEST_P(PrepCheck, StatusReportAndFiles) {
     EXPECT_EQ(read_file(out / "ped.txt"), c.ped_txt);
   }
   if (c.other_file != nullptr) {
-    const std::string spec = c.other_file;
-    const size_t nl = spec.find('\n');
-    EXPECT_EQ(read_file(out / spec.substr(0, nl)), spec.substr(nl + 1)) << spec.substr(0, nl);
+    const std::string file = c.other_file;
+    const size_t nl = file.find('\n');
+    EXPECT_EQ(read_file(out / file.substr(0, nl)), file.substr(nl + 1)) << file.substr(0, nl);
   }
 }
 
