@@ -42,8 +42,10 @@ void fit_family_limit(const Options& o, Pedigree& p, const std::vector<int32_t>&
       links += (p.sire[a] != kUnknown) + (p.dam[a] != kUnknown);
       p.sire[a] = p.dam[a] = kUnknown;
     }
-    report.line("trimmed: parents of the animals born before " + std::string(calendar ? "" : "year value ") +
-                std::to_string(cut_before) + " removed, " + std::to_string(links) + " links cut");
+    // Without birth years the year is the generation + 1.
+    const std::string whose = calendar ? "born before " + std::to_string(cut_before)
+                                       : "less than " + std::to_string(cut_before - 1) + " generations deep";
+    report.line("trimmed: parents of the animals " + whose + " removed, " + std::to_string(links) + " links cut");
     order = parents_first_order(p);
   }
   Check& over = report.check("animals with at least " + std::to_string(limit) + " ancestors (family over " +
