@@ -14,8 +14,8 @@
 // sires and 3% of the dams are unknown, written as an empty field and as 0.
 //
 // DIR/records.txt: ';' separated with a header, one line per lactation
-// (1..5 per recorded cow until R records): animal, herd code (text), calving
-// year and milk yield in kg with one decimal.
+// (1..5 per cow born before the last three years, until R records): animal,
+// herd code (text), calving year and milk yield in kg with one decimal.
 //
 // The same arguments give the same files everywhere (own random generator).
 #include <algorithm>
@@ -167,7 +167,7 @@ bool write_records(const Population& p, Random& r, const std::string& path, uint
     const Animal& a = p.animals[i];
     if (!a.female || a.year + 3 >= kYears) continue;
     const uint32_t lactations = 1 + r.below(5);
-    for (uint32_t l = 1; l <= lactations && written < records && a.year + 2 + static_cast<int>(l) < kYears; ++l) {
+    for (uint32_t l = 1; l <= lactations && written < records; ++l) {
       const double milk = 4000.0 + 40.0 * a.year + 2500.0 * r.unit() + 300.0 * l;
       std::fprintf(f, "%s;H%06u;%d;%.1f\n", id_of(a, i).c_str(), a.herd, kFirstYear + a.year + 2 + static_cast<int>(l),
                    milk);
