@@ -599,8 +599,9 @@ int main(int argc, char** argv) {
                    std::to_string(seed) + "\n3 " + std::to_string(kRecordLength) + "\n1 " +
                    std::to_string(lines) + " 0\n2 100 0\n" + std::to_string(kAnimalColumn) + " " +
                    std::to_string(animals) + " -1\n");
-    // Two expansion passes: more fill the combination table.
-    write_text(folder / "answers", "par.txt\n2\n");
+    // One expansion pass: the ancestor pairs of line-bred animals fill the
+    // combination table in the second.
+    write_text(folder / "answers", "par.txt\n1\n");
     return 0;
   }
   if (records < 0) records = 2 * animals;
