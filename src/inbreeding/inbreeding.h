@@ -51,15 +51,8 @@ struct InbreedingWork {
   int32_t groups = 0;
   std::vector<float> group_block;
   std::vector<float> group_member;
-  // Relationships among the members of the current family, computed on
-  // demand: members p <= q at q * (q - 1) / 2 + p - 1, valid where `call`
-  // holds the number of the current kernel call.
-  struct Entry {
-    float value;
-    uint32_t call;
-  };
-  std::vector<Entry> entry;
-  uint32_t kernel_calls = 0;
+  // The member block of a family call, by rows of its lower triangle.
+  std::vector<float> lower;
   // Matrix positions of each member's parents in the current kernel call.
   std::vector<int32_t> kernel_sire;
   std::vector<int32_t> kernel_dam;
@@ -73,6 +66,10 @@ struct InbreedingWork {
   std::vector<int32_t> arrival_sire;
   std::vector<int32_t> arrival_dam;
   std::vector<int32_t> member_depth;
+  // A family of exact values by depth: the members, and where each went.
+  std::vector<FamilyMember> by_depth;
+  std::vector<int32_t> depth_position;
+  std::vector<int32_t> depth_start;  // per depth
   // Reordering a family so that parents come first, and finding a loop.
   std::vector<char> placed;
   std::vector<FamilyMember> reordered;
@@ -111,8 +108,6 @@ struct InbreedingWork {
   void size_for_animals(int32_t n);
   // Per-family tables for at least `members` members (grown geometrically).
   void size_for_family(int32_t members);
-  // The memo for a kernel call of n members; a new call number.
-  uint32_t begin_kernel_call(int32_t n);
 };
 
 // The tabular kernel. With `group_count` above 0 it sets up the groups from
