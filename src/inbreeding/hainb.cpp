@@ -206,6 +206,29 @@ InbreedingWork::PairEntry* find_pair(InbreedingWork& w, int32_t sire, int32_t da
   return nullptr;
 }
 
+// The family sorted by year as the family sort orders it, by arrival
+// numbers, into w.ordered with parents as positions and unknown parents
+// coded as groups; w.order_position gives each arrival's position. False if
+// some parent does not come before its offspring: the family must then be
+// reordered by animal numbers.
+bool sort_by_arrival(InbreedingWork& w, int32_t size) {
+  FamilyMember* members = w.ordered.data();
+  for (int32_t k = 1; k <= size; ++k) {
+    members[k] = {w.arrival_sire[k], w.arrival_dam[k], k, w.rentab[k].year};
+  }
+  sort_family(members, size);
+  int32_t* position = w.order_position.data();
+  for (int32_t p = 1; p <= size; ++p) position[members[p].animal] = p;
+  for (int32_t p = 1; p <= size; ++p) {
+    FamilyMember& m = members[p];
+    const int32_t code = (m.year >= 1 && m.year <= kGroups) ? m.year - kGroups : kNoGroup;
+    m.sire = m.sire != 0 ? position[m.sire] : code;
+    m.dam = m.dam != 0 ? position[m.dam] : code;
+    if (m.sire >= p || m.dam >= p) return false;
+  }
+  return true;
+}
+
 bool all_zero(std::span<const float> prior) {
   for (const float p : prior) {
     if (p != 0.0f) return false;
@@ -336,6 +359,15 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
       tabular_exact(w, w.arrival_sire.data(), w.arrival_dam.data(), w.member_depth.data(), size,
                     std::span<const int32_t>(w.wanted.data(), static_cast<size_t>(wanted)),
                     w.member_inbreeding.data());
+    } else if (known_last && sort_by_arrival(w, size)) {
+      // Positions of the wanted members in the sorted family, and their
+      // values back by arrival.
+      const int32_t* position = w.order_position.data();
+      int32_t* at = w.wanted_position.data();
+      for (int32_t j = 0; j < wanted; ++j) at[j] = position[w.wanted[j]];
+      tabular(run.io, w, w.ordered.data(), size, prior, 0,
+              std::span<const int32_t>(at, static_cast<size_t>(wanted)), w.ordered_inbreeding.data());
+      for (int32_t j = 0; j < wanted; ++j) w.member_inbreeding[w.wanted[j]] = w.ordered_inbreeding[at[j]];
     } else {
       sort_family(rentab, size);
       family.size = size;

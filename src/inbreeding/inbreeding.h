@@ -66,9 +66,13 @@ struct InbreedingWork {
   std::vector<int32_t> arrival_sire;
   std::vector<int32_t> arrival_dam;
   std::vector<int32_t> member_depth;
-  // A family of exact values by depth: the members, and where each went.
-  std::vector<FamilyMember> by_depth;
-  std::vector<int32_t> depth_position;
+  // A family in the kernel's member order (by depth, or sorted by year):
+  // the members with parents as positions, the position of each arrival,
+  // those of the wanted members, and the members' values by position.
+  std::vector<FamilyMember> ordered;
+  std::vector<int32_t> order_position;
+  std::vector<int32_t> wanted_position;
+  std::vector<float> ordered_inbreeding;
   std::vector<int32_t> depth_start;  // per depth
   // Reordering a family so that parents come first, and finding a loop.
   std::vector<char> placed;

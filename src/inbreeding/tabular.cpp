@@ -48,8 +48,10 @@ void InbreedingWork::size_for_family(int32_t members) {
   stack.resize(rows);
   kernel_sire.resize(rows);
   kernel_dam.resize(rows);
-  by_depth.resize(rows);
-  depth_position.resize(rows);
+  ordered.resize(rows);
+  order_position.resize(rows);
+  wanted_position.resize(rows);
+  ordered_inbreeding.resize(rows);
 }
 
 namespace {
@@ -163,11 +165,11 @@ void tabular_exact(InbreedingWork& w, const int32_t* sire, const int32_t* dam,
   for (int32_t k = 1; k <= n; ++k) ++start[static_cast<size_t>(depth[k]) + 1];
   start[0] = 1;
   for (size_t d = 1; d < start.size(); ++d) start[d] += start[d - 1];
-  int32_t* position = w.depth_position.data();
+  int32_t* position = w.order_position.data();
   for (int32_t k = 1; k <= n; ++k) position[k] = start[static_cast<size_t>(depth[k])]++;
   // Unknown parents point below the group block: related 0 to everybody.
   constexpr int32_t kUnrelated = INT32_MIN;
-  FamilyMember* members = w.by_depth.data();
+  FamilyMember* members = w.ordered.data();
   for (int32_t k = 1; k <= n; ++k) {
     members[position[k]] = {sire[k] != 0 ? position[sire[k]] : kUnrelated,
                             dam[k] != 0 ? position[dam[k]] : kUnrelated, k, depth[k]};
