@@ -24,10 +24,8 @@ constexpr int32_t kNoGroup = -kGroups;
 
 // Asks for the pedigree row and the mark of an animal that the family
 // building will look at soon: the rows of a family lie anywhere in the table.
-inline void prefetch_animal(const PedigreeRow* ped, const InbreedingWork::AnimalState* state,
-                            int32_t animal) {
+inline void prefetch_animal(const InbreedingWork::AnimalState* state, int32_t animal) {
 #if defined(__GNUC__)
-  __builtin_prefetch(&ped[animal]);
   __builtin_prefetch(&state[animal]);
 #endif
 }
@@ -254,7 +252,7 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
   w.size_for_family(limit > 0 ? std::min(limit, fammax) : fammax);
   tabular(run.io, w, w.rentab.data(), 0, prior, kGroups, {}, w.member_inbreeding.data());
   InbreedingWork::AnimalState* const state = w.state.data();
-  for (int32_t a = 1; a <= n; ++a) state[a] = {kNoCoefficient, 0};
+  for (int32_t a = 1; a <= n; ++a) state[a] = {kNoCoefficient, 0, ped[a].sire, ped[a].dam, ped[a].year, 0};
   // Each animal's stored value is the one of the last family holding it, so
   // a family computes only the members it is the last to hold. With a
   // pedigree loop (which stops the run at its family) it computes them all.
@@ -264,7 +262,10 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
   const bool exact_possible = known_last && all_zero(prior);
   if (known_last) {
     for (int32_t a = 1; a <= n; ++a) w.finals[a] = 0;
-    for (int32_t a = 1; a <= n; ++a) ++w.finals[ped[a].inbreeding];
+    for (int32_t a = 1; a <= n; ++a) {
+      state[a].last = ped[a].inbreeding;
+      ++w.finals[ped[a].inbreeding];
+    }
     std::fill(w.pairs.begin(), w.pairs.end(), InbreedingWork::PairEntry{});
   }
   auto depth_of = [state](int32_t animal) { return animal != 0 ? int32_t{state[animal].depth} : 0; };
@@ -280,7 +281,7 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
     // any full sib's family.
     const int32_t sire = ped[i].sire;
     const int32_t dam = ped[i].dam;
-    const bool own_last = known_last && ped[i].inbreeding == i;
+    const bool own_last = known_last && state[i].last == i;
     const bool own_exact = exact_possible && depth_of(sire) + depth_of(dam) <= kExactDepthSum;
     InbreedingWork::PairEntry* pair = nullptr;
     if (known_last && w.finals[i] == (own_last ? 1 : 0) && (!own_last || own_exact)) {
@@ -299,7 +300,7 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
     // The family of i, breadth first; each member's parents are also noted
     // by their arrival numbers (0 unknown), and its depth.
     int32_t size = 1;
-    rentab[1] = {ped[i].sire, ped[i].dam, i, ped[i].year};
+    rentab[1] = {state[i].sire, state[i].dam, i, state[i].year};
     state[i].mark = 1;
     w.member_depth[1] = state[i].depth;
     for (int32_t p = 1; p <= size; ++p) {
@@ -309,8 +310,9 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
         // The load leaves parents at 0..n; another number is not followed
         // and stops the run when the family is renumbered.
         if (parent >= 1 && parent <= n) {
-          if (state[parent].mark > 0) {
-            arrival = state[parent].mark;
+          InbreedingWork::AnimalState& ancestor = state[parent];
+          if (ancestor.mark > 0) {
+            arrival = ancestor.mark;
           } else {
             if (++size > limit && limit > 0) {
               run.t.largest_family = std::max(largest, size);
@@ -321,11 +323,11 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
               w.size_for_family(size + 1);
               rentab = w.rentab.data();
             }
-            rentab[size] = {ped[parent].sire, ped[parent].dam, parent, ped[parent].year};
-            state[parent].mark = size;
-            w.member_depth[size] = state[parent].depth;
-            prefetch_animal(ped, state, ped[parent].sire);
-            prefetch_animal(ped, state, ped[parent].dam);
+            rentab[size] = {ancestor.sire, ancestor.dam, parent, ancestor.year};
+            ancestor.mark = size;
+            w.member_depth[size] = ancestor.depth;
+            prefetch_animal(state, ancestor.sire);
+            prefetch_animal(state, ancestor.dam);
             arrival = size;
           }
         }
@@ -339,7 +341,7 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
     // The members this family is the last to hold.
     int32_t wanted = 0;
     for (int32_t k = 1; k <= size; ++k) {
-      if (!known_last || ped[rentab[k].animal].inbreeding == i) w.wanted[wanted++] = k;
+      if (!known_last || state[rentab[k].animal].last == i) w.wanted[wanted++] = k;
     }
     // Without a pedigree loop, ordering a family cannot stop the run, so a
     // family with no such member is only counted, and one whose members all
@@ -377,7 +379,7 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
       family.code_groups();
       wanted = 0;
       for (int32_t k = 1; k <= size; ++k) {
-        if (!known_last || ped[rentab[k].animal].inbreeding == i) w.wanted[wanted++] = k;
+        if (!known_last || state[rentab[k].animal].last == i) w.wanted[wanted++] = k;
       }
       tabular(run.io, w, rentab, size, prior, 0,
               std::span<const int32_t>(w.wanted.data(), static_cast<size_t>(wanted)),

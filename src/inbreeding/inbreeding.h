@@ -80,11 +80,16 @@ struct InbreedingWork {
   std::vector<char> visited;
   std::vector<int32_t> stack;
 
-  // Per animal 1..n: the work mark of the family building (see HAINB) and
-  // the pedigree depth.
-  struct AnimalState {
+  // Per animal 1..n: the work mark of the family building (see HAINB), the
+  // pedigree depth, the last family holding the animal, and a copy of its
+  // pedigree row: one cache line holds all that building a family reads.
+  struct alignas(32) AnimalState {
     int32_t mark;
     int32_t depth;
+    int32_t sire;
+    int32_t dam;
+    int32_t year;
+    int32_t last;
   };
   std::vector<AnimalState> state;
   // Finding each animal's last family: children not yet taken, smallest
