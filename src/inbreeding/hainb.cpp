@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <cstring>
 #include <stdexcept>
 
 #include "inbreeding/inbreeding.h"
@@ -246,7 +245,6 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
   // The family limit, and the kernel's matrix with room for the groups and
   // a family of that size; without a limit both grow with the families.
   const int32_t limit = run.t.capacity.family > 0 ? run.t.capacity.family : 0;
-  w.family_limit = limit;
   w.maxped = limit > 0 ? limit + kGroups : 0;
   w.size_for_animals(n);
   w.size_for_family(limit > 0 ? std::min(limit, fammax) : fammax);

@@ -37,12 +37,10 @@ struct FamilyMember {
 };
 
 // Scratch of the inbreeding stage. The per-animal tables are sized at the
-// start of the stage for the largest animal number, the per-family ones for
-// the family limit (or, without a limit, as families grow), and the kernel's
-// memo for the largest family computed.
+// start of the stage for the largest animal number, the per-family ones and
+// the member block as the families grow.
 struct InbreedingWork {
-  // Members of one family and positions of the kernel's matrix; 0: no limit.
-  int32_t family_limit = fammax;
+  // Positions of the kernel's matrix: groups and members; 0: no limit.
   int32_t maxped = parclas::maxped;
   // The set-up's group relationships: group_block[i * (groups + 1) + j] for
   // groups i, j, and group_member[i] between group i and every member
@@ -53,7 +51,8 @@ struct InbreedingWork {
   std::vector<float> group_member;
   // The member block of a family call, by rows of its lower triangle.
   std::vector<float> lower;
-  // Matrix positions of each member's parents in the current kernel call.
+  // Parents of each member in the current kernel call: a member, or
+  // -(matrix position) for a group or position 0.
   std::vector<int32_t> kernel_sire;
   std::vector<int32_t> kernel_dam;
 

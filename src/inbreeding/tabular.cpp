@@ -1,7 +1,5 @@
 #include <algorithm>
-#include <cstring>
-#include <stdexcept>
-#include <utility>
+#include <vector>
 
 #include "inbreeding/inbreeding.h"
 #include "text/text_io.h"
@@ -9,10 +7,8 @@
 namespace parclas {
 
 // The inbreeding stage fills every other table of the work before reading
-// it; the kernel's stamps must not match a new call, and a family call
-// without a set-up finds no groups and a zero matrix.
+// it; a family call without a set-up finds no groups and a zero matrix.
 void InbreedingWork::reset() {
-  family_limit = fammax;
   maxped = parclas::maxped;
   groups = 0;
   group_block.assign(1, 0.0f);
@@ -210,12 +206,14 @@ void tabular(TextIO& io, InbreedingWork& w, const FamilyMember* members, int32_t
     io.write_list(kConsoleOut, {"MAXPED in TABULAR should be at least ", n + m});
     io.plain_stop();
   }
-  if (wanted.empty()) return;
+  if (wanted.empty() || n < 1) return;
   w.size_for_family(n);
   int32_t last = 0;
   for (const int32_t k : wanted) last = std::max(last, k);
   const MemberBlock block(w, members, n, std::min(last, n));
-  for (const int32_t k : wanted) inbreeding[k] = block.diagonal(k) - 1.0f;
+  for (const int32_t k : wanted) {
+    if (k >= 1 && k <= n) inbreeding[k] = block.diagonal(k) - 1.0f;
+  }
 }
 
 void tabular(TextIO& io, InbreedingWork& w, const FamilyMember* members, int32_t n,
