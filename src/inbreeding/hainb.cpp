@@ -20,6 +20,11 @@ constexpr int32_t kHasCoefficient = 0;
 // Group code for an unknown parent of a member whose year has no group: it
 // points below the group block, where every relationship is 0.
 constexpr int32_t kNoGroup = -kGroups;
+// Which full sibs a parent pair's coefficient holds for: none, all, or those
+// born after every ancestor.
+constexpr int32_t kNoSib = 0;
+constexpr int32_t kAnySib = 1;
+constexpr int32_t kYoungestSib = 2;
 
 // Asks for the pedigree row and the mark of an animal that the family
 // building will look at soon: the rows of a family lie anywhere in the table.
@@ -275,17 +280,24 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
     // descendant holds in its family; with one, the marks tell.
     if (known_last ? w.smallest_descendant[i] < i : state[i].mark != kNoCoefficient) continue;
     // A family that is the last to hold no member but perhaps its own
-    // animal: its size, and that animal's exact coefficient, are those of
-    // any full sib's family.
+    // animal: its size is that of any full sib's family. So is the animal's
+    // coefficient where it is exact, and also where both animals are born
+    // after all their ancestors: the two families then differ only in the
+    // first member, which every comparison of the family sort finds the
+    // greatest, so both are sorted alike and computed alike.
     const int32_t sire = ped[i].sire;
     const int32_t dam = ped[i].dam;
+    const int32_t year = state[i].year;
     const bool own_last = known_last && state[i].last == i;
     const bool own_exact = exact_possible && depth_of(sire) + depth_of(dam) <= kExactDepthSum;
     InbreedingWork::PairEntry* pair = nullptr;
-    if (known_last && w.finals[i] == (own_last ? 1 : 0) && (!own_last || own_exact)) {
+    if (known_last && w.finals[i] == (own_last ? 1 : 0) && (!own_last || exact_possible)) {
       pair = find_pair(w, sire, dam);
     }
-    if (pair != nullptr && pair->size > 0 && (!own_last || pair->has_coefficient)) {
+    const bool reuse = pair != nullptr && pair->size > 0 &&
+                       (!own_last || pair->coefficient_for == kAnySib ||
+                        (pair->coefficient_for == kYoungestSib && year > pair->latest_ancestor_year));
+    if (reuse) {
       size_sum = size_sum + static_cast<float>(pair->size);
       ++families;
       if (pair->size > largest) largest = pair->size;
@@ -391,11 +403,16 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
     }
     for (int32_t k = 1; k <= size; ++k) state[rentab[k].animal].mark = kHasCoefficient;
     if (pair != nullptr) {
-      *pair = {sire, dam, size, 0, 0.0f};
-      if (own_last && exact) {
-        pair->has_coefficient = 1;
-        pair->coefficient = w.member_inbreeding[1];
+      int32_t latest_ancestor_year = INT32_MIN;
+      for (int32_t k = 2; k <= size; ++k) {
+        latest_ancestor_year = std::max(latest_ancestor_year, rentab[k].year);
       }
+      const int32_t coefficient_for = !own_last ? kNoSib
+                                      : own_exact ? kAnySib
+                                      : year > latest_ancestor_year ? kYoungestSib
+                                                                    : kNoSib;
+      *pair = {sire, dam, size, coefficient_for, latest_ancestor_year,
+               own_last ? w.coefficient[i] : 0.0f};
     }
   }
   run.t.largest_family = largest;

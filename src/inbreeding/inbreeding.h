@@ -97,13 +97,15 @@ struct InbreedingWork {
   std::vector<int32_t> smallest_descendant;
   std::vector<int32_t> queue;
   std::vector<int32_t> finals;  // animals whose last family starts at this one
-  // Family size and, where exact, the coefficient of the starting animal by
-  // its parent pair: full sibs have the same ancestors.
+  // Family size and the coefficient of the starting animal by its parent
+  // pair (full sibs have the same ancestors), with the full sibs that the
+  // coefficient holds for and the latest year among the ancestors.
   struct PairEntry {
     int32_t sire;
     int32_t dam;
     int32_t size;  // 0: slot free
-    int32_t has_coefficient;
+    int32_t coefficient_for;
+    int32_t latest_ancestor_year;
     float coefficient;
   };
   std::vector<PairEntry> pairs;  // a power of two of slots
