@@ -483,9 +483,11 @@ int32_t write_lines_case(uint64_t seed, int32_t animals, int32_t years, int64_t 
         if (a.male && age <= kSireYears) males.push_back(k);
         if (!a.male && age <= kDamYears) females.push_back(k);
       }
+      // Distinct sires, as many as there are males up to kLineSires.
       std::vector<int32_t> sires;
-      for (int32_t s = 0; s < kLineSires && !males.empty(); ++s) {
-        sires.push_back(males[rng.below(static_cast<uint32_t>(males.size()))]);
+      for (size_t s = 0; s < males.size() && sires.size() < kLineSires; ++s) {
+        std::swap(males[s], males[s + rng.below(static_cast<uint32_t>(males.size() - s))]);
+        sires.push_back(males[s]);
       }
       for (int32_t c = 0; c < born; ++c) {
         LineAnimal a{-1, -1, line, start + t, rng.below(2) == 0, 0};
