@@ -348,6 +348,14 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
     ++families;
     if (size > largest) largest = size;
 
+    // Members 2.. are the ancestors while the family is in arrival order.
+    int32_t latest_ancestor_year = INT32_MIN;
+    if (pair != nullptr) {
+      for (int32_t k = 2; k <= size; ++k) {
+        latest_ancestor_year = std::max(latest_ancestor_year, rentab[k].year);
+      }
+    }
+
     // The members this family is the last to hold.
     int32_t wanted = 0;
     for (int32_t k = 1; k <= size; ++k) {
@@ -403,10 +411,6 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
     }
     for (int32_t k = 1; k <= size; ++k) state[rentab[k].animal].mark = kHasCoefficient;
     if (pair != nullptr) {
-      int32_t latest_ancestor_year = INT32_MIN;
-      for (int32_t k = 2; k <= size; ++k) {
-        latest_ancestor_year = std::max(latest_ancestor_year, rentab[k].year);
-      }
       const int32_t coefficient_for = !own_last ? kNoSib
                                       : own_exact ? kAnySib
                                       : year > latest_ancestor_year ? kYoungestSib
