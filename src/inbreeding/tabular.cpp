@@ -124,14 +124,17 @@ class MemberBlock {
       const float* a = row(lo);
       const float* b = row(hi);
       for (int32_t x = 0; x < lo; ++x) out[x] = (a[x] + b[x]) * 0.5f;
-      for (int32_t x = lo + 1; x <= hi; ++x) out[x - 1] = (row(x)[lo - 1] + b[x - 1]) * 0.5f;
-      for (int32_t x = hi + 1; x < i; ++x) out[x - 1] = (row(x)[lo - 1] + row(x)[hi - 1]) * 0.5f;
+      // Row x + 1 starts x entries after row x.
+      const float* r = row(lo + 1);
+      for (int32_t x = lo + 1; x <= hi; r += x, ++x) out[x - 1] = (r[lo - 1] + b[x - 1]) * 0.5f;
+      for (int32_t x = hi + 1; x < i; r += x, ++x) out[x - 1] = (r[lo - 1] + r[hi - 1]) * 0.5f;
     } else if (s > 0 || d > 0) {
       const int32_t p = s > 0 ? s : d;
       const float c = member_[s > 0 ? -d : -s];
       const float* a = row(p);
       for (int32_t x = 0; x < p; ++x) out[x] = (a[x] + c) * 0.5f;
-      for (int32_t x = p + 1; x < i; ++x) out[x - 1] = (row(x)[p - 1] + c) * 0.5f;
+      const float* r = row(p + 1);
+      for (int32_t x = p + 1; x < i; r += x, ++x) out[x - 1] = (r[p - 1] + c) * 0.5f;
     } else {
       const float c = (member_[-s] + member_[-d]) * 0.5f;
       for (int32_t x = 0; x < i - 1; ++x) out[x] = c;
