@@ -2,16 +2,20 @@
 # Times the program on a generated capacity case: the wall time of every stage
 # and the peak memory (parclas-stages), the inbreeding against the
 # straightforward computation, and the whole program as a process.
-# Usage: scripts/benchmark.sh BUILD_DIR [ANIMALS] [RECORDS]
+# Usage: scripts/benchmark.sh BUILD_DIR [ANIMALS] [RECORDS] [YEARS]
 # BUILD_DIR must be configured with -DPARCLAS_BENCHMARKS=ON and built.
+# With YEARS the case is closed lines over that many birth years
+# (generate-case --shape lines), else the herds of the default shape.
 set -e
 build=$(cd "$1" && pwd)
 animals=${2:-500000}
 records=${3:-$((2 * animals))}
-case_dir=$build/cases/$animals-$records
+years=$4
+case_dir=$build/cases/$animals-$records${years:+-lines$years}
 run_dir=$build/benchmark-run
 if [ ! -f "$case_dir/answers" ]; then
-  "$build/generate-case" --seed 1 --animals "$animals" --records "$records" "$case_dir"
+  "$build/generate-case" --seed 1 --animals "$animals" --records "$records" \
+    ${years:+--shape lines --years "$years"} "$case_dir"
 fi
 
 fresh() {
@@ -20,7 +24,7 @@ fresh() {
   cp "$case_dir"/* "$run_dir"/
 }
 
-echo "== stages ($animals animal numbers, $records records)"
+echo "== stages ($animals animal numbers, $records records${years:+, closed lines over $years years})"
 fresh
 (cd "$run_dir" && "$build/bench/parclas-stages" --inbreeding-vs-reference 5 < answers 2>&1 > stages-console)
 cp "$run_dir/stages-console" "$build/benchmark-stages-console"

@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <cstring>
 #include <stdexcept>
 
 #include "inbreeding/inbreeding.h"
@@ -21,13 +20,16 @@ constexpr int32_t kHasCoefficient = 0;
 // Group code for an unknown parent of a member whose year has no group: it
 // points below the group block, where every relationship is 0.
 constexpr int32_t kNoGroup = -kGroups;
+// Which full sibs a parent pair's coefficient holds for: none, all, or those
+// born after every ancestor.
+constexpr int32_t kNoSib = 0;
+constexpr int32_t kAnySib = 1;
+constexpr int32_t kYoungestSib = 2;
 
 // Asks for the pedigree row and the mark of an animal that the family
 // building will look at soon: the rows of a family lie anywhere in the table.
-inline void prefetch_animal(const PedigreeRow* ped, const InbreedingWork::AnimalState* state,
-                            int32_t animal) {
+inline void prefetch_animal(const InbreedingWork::AnimalState* state, int32_t animal) {
 #if defined(__GNUC__)
-  __builtin_prefetch(&ped[animal]);
   __builtin_prefetch(&state[animal]);
 #endif
 }
@@ -206,6 +208,29 @@ InbreedingWork::PairEntry* find_pair(InbreedingWork& w, int32_t sire, int32_t da
   return nullptr;
 }
 
+// The family sorted by year as the family sort orders it, by arrival
+// numbers, into w.ordered with parents as positions and unknown parents
+// coded as groups; w.order_position gives each arrival's position. False if
+// some parent does not come before its offspring: the family must then be
+// reordered by animal numbers.
+bool sort_by_arrival(InbreedingWork& w, int32_t size) {
+  FamilyMember* members = w.ordered.data();
+  for (int32_t k = 1; k <= size; ++k) {
+    members[k] = {w.arrival_sire[k], w.arrival_dam[k], k, w.rentab[k].year};
+  }
+  sort_family(members, size);
+  int32_t* position = w.order_position.data();
+  for (int32_t p = 1; p <= size; ++p) position[members[p].animal] = p;
+  for (int32_t p = 1; p <= size; ++p) {
+    FamilyMember& m = members[p];
+    const int32_t code = (m.year >= 1 && m.year <= kGroups) ? m.year - kGroups : kNoGroup;
+    m.sire = m.sire != 0 ? position[m.sire] : code;
+    m.dam = m.dam != 0 ? position[m.dam] : code;
+    if (m.sire >= p || m.dam >= p) return false;
+  }
+  return true;
+}
+
 bool all_zero(std::span<const float> prior) {
   for (const float p : prior) {
     if (p != 0.0f) return false;
@@ -225,13 +250,12 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
   // The family limit, and the kernel's matrix with room for the groups and
   // a family of that size; without a limit both grow with the families.
   const int32_t limit = run.t.capacity.family > 0 ? run.t.capacity.family : 0;
-  w.family_limit = limit;
   w.maxped = limit > 0 ? limit + kGroups : 0;
   w.size_for_animals(n);
   w.size_for_family(limit > 0 ? std::min(limit, fammax) : fammax);
   tabular(run.io, w, w.rentab.data(), 0, prior, kGroups, {}, w.member_inbreeding.data());
   InbreedingWork::AnimalState* const state = w.state.data();
-  for (int32_t a = 1; a <= n; ++a) state[a] = {kNoCoefficient, 0};
+  for (int32_t a = 1; a <= n; ++a) state[a] = {kNoCoefficient, 0, ped[a].sire, ped[a].dam, ped[a].year, 0};
   // Each animal's stored value is the one of the last family holding it, so
   // a family computes only the members it is the last to hold. With a
   // pedigree loop (which stops the run at its family) it computes them all.
@@ -241,7 +265,10 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
   const bool exact_possible = known_last && all_zero(prior);
   if (known_last) {
     for (int32_t a = 1; a <= n; ++a) w.finals[a] = 0;
-    for (int32_t a = 1; a <= n; ++a) ++w.finals[ped[a].inbreeding];
+    for (int32_t a = 1; a <= n; ++a) {
+      state[a].last = ped[a].inbreeding;
+      ++w.finals[ped[a].inbreeding];
+    }
     std::fill(w.pairs.begin(), w.pairs.end(), InbreedingWork::PairEntry{});
   }
   auto depth_of = [state](int32_t animal) { return animal != 0 ? int32_t{state[animal].depth} : 0; };
@@ -253,17 +280,24 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
     // descendant holds in its family; with one, the marks tell.
     if (known_last ? w.smallest_descendant[i] < i : state[i].mark != kNoCoefficient) continue;
     // A family that is the last to hold no member but perhaps its own
-    // animal: its size, and that animal's exact coefficient, are those of
-    // any full sib's family.
+    // animal: its size is that of any full sib's family. So is the animal's
+    // coefficient where it is exact, and also where both animals are born
+    // after all their ancestors: the two families then differ only in the
+    // first member, which every comparison of the family sort finds the
+    // greatest, so both are sorted alike and computed alike.
     const int32_t sire = ped[i].sire;
     const int32_t dam = ped[i].dam;
-    const bool own_last = known_last && ped[i].inbreeding == i;
+    const int32_t year = state[i].year;
+    const bool own_last = known_last && state[i].last == i;
     const bool own_exact = exact_possible && depth_of(sire) + depth_of(dam) <= kExactDepthSum;
     InbreedingWork::PairEntry* pair = nullptr;
-    if (known_last && w.finals[i] == (own_last ? 1 : 0) && (!own_last || own_exact)) {
+    if (known_last && w.finals[i] == (own_last ? 1 : 0) && (!own_last || exact_possible)) {
       pair = find_pair(w, sire, dam);
     }
-    if (pair != nullptr && pair->size > 0 && (!own_last || pair->has_coefficient)) {
+    const bool reuse = pair != nullptr && pair->size > 0 &&
+                       (!own_last || pair->coefficient_for == kAnySib ||
+                        (pair->coefficient_for == kYoungestSib && year > pair->latest_ancestor_year));
+    if (reuse) {
       size_sum = size_sum + static_cast<float>(pair->size);
       ++families;
       if (pair->size > largest) largest = pair->size;
@@ -276,7 +310,7 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
     // The family of i, breadth first; each member's parents are also noted
     // by their arrival numbers (0 unknown), and its depth.
     int32_t size = 1;
-    rentab[1] = {ped[i].sire, ped[i].dam, i, ped[i].year};
+    rentab[1] = {state[i].sire, state[i].dam, i, state[i].year};
     state[i].mark = 1;
     w.member_depth[1] = state[i].depth;
     for (int32_t p = 1; p <= size; ++p) {
@@ -286,8 +320,9 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
         // The load leaves parents at 0..n; another number is not followed
         // and stops the run when the family is renumbered.
         if (parent >= 1 && parent <= n) {
-          if (state[parent].mark > 0) {
-            arrival = state[parent].mark;
+          InbreedingWork::AnimalState& ancestor = state[parent];
+          if (ancestor.mark > 0) {
+            arrival = ancestor.mark;
           } else {
             if (++size > limit && limit > 0) {
               run.t.largest_family = std::max(largest, size);
@@ -298,11 +333,11 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
               w.size_for_family(size + 1);
               rentab = w.rentab.data();
             }
-            rentab[size] = {ped[parent].sire, ped[parent].dam, parent, ped[parent].year};
-            state[parent].mark = size;
-            w.member_depth[size] = state[parent].depth;
-            prefetch_animal(ped, state, ped[parent].sire);
-            prefetch_animal(ped, state, ped[parent].dam);
+            rentab[size] = {ancestor.sire, ancestor.dam, parent, ancestor.year};
+            ancestor.mark = size;
+            w.member_depth[size] = ancestor.depth;
+            prefetch_animal(state, ancestor.sire);
+            prefetch_animal(state, ancestor.dam);
             arrival = size;
           }
         }
@@ -313,10 +348,18 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
     ++families;
     if (size > largest) largest = size;
 
+    // Members 2.. are the ancestors while the family is in arrival order.
+    int32_t latest_ancestor_year = INT32_MIN;
+    if (pair != nullptr) {
+      for (int32_t k = 2; k <= size; ++k) {
+        latest_ancestor_year = std::max(latest_ancestor_year, rentab[k].year);
+      }
+    }
+
     // The members this family is the last to hold.
     int32_t wanted = 0;
     for (int32_t k = 1; k <= size; ++k) {
-      if (!known_last || ped[rentab[k].animal].inbreeding == i) w.wanted[wanted++] = k;
+      if (!known_last || state[rentab[k].animal].last == i) w.wanted[wanted++] = k;
     }
     // Without a pedigree loop, ordering a family cannot stop the run, so a
     // family with no such member is only counted, and one whose members all
@@ -336,6 +379,15 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
       tabular_exact(w, w.arrival_sire.data(), w.arrival_dam.data(), w.member_depth.data(), size,
                     std::span<const int32_t>(w.wanted.data(), static_cast<size_t>(wanted)),
                     w.member_inbreeding.data());
+    } else if (known_last && sort_by_arrival(w, size)) {
+      // Positions of the wanted members in the sorted family, and their
+      // values back by arrival.
+      const int32_t* position = w.order_position.data();
+      int32_t* at = w.wanted_position.data();
+      for (int32_t j = 0; j < wanted; ++j) at[j] = position[w.wanted[j]];
+      tabular(run.io, w, w.ordered.data(), size, prior, 0,
+              std::span<const int32_t>(at, static_cast<size_t>(wanted)), w.ordered_inbreeding.data());
+      for (int32_t j = 0; j < wanted; ++j) w.member_inbreeding[w.wanted[j]] = w.ordered_inbreeding[at[j]];
     } else {
       sort_family(rentab, size);
       family.size = size;
@@ -345,7 +397,7 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
       family.code_groups();
       wanted = 0;
       for (int32_t k = 1; k <= size; ++k) {
-        if (!known_last || ped[rentab[k].animal].inbreeding == i) w.wanted[wanted++] = k;
+        if (!known_last || state[rentab[k].animal].last == i) w.wanted[wanted++] = k;
       }
       tabular(run.io, w, rentab, size, prior, 0,
               std::span<const int32_t>(w.wanted.data(), static_cast<size_t>(wanted)),
@@ -359,11 +411,12 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
     }
     for (int32_t k = 1; k <= size; ++k) state[rentab[k].animal].mark = kHasCoefficient;
     if (pair != nullptr) {
-      *pair = {sire, dam, size, 0, 0.0f};
-      if (own_last && exact) {
-        pair->has_coefficient = 1;
-        pair->coefficient = w.member_inbreeding[1];
-      }
+      const int32_t coefficient_for = !own_last ? kNoSib
+                                      : own_exact ? kAnySib
+                                      : year > latest_ancestor_year ? kYoungestSib
+                                                                    : kNoSib;
+      *pair = {sire, dam, size, coefficient_for, latest_ancestor_year,
+               own_last ? w.coefficient[i] : 0.0f};
     }
   }
   run.t.largest_family = largest;

@@ -37,12 +37,10 @@ struct FamilyMember {
 };
 
 // Scratch of the inbreeding stage. The per-animal tables are sized at the
-// start of the stage for the largest animal number, the per-family ones for
-// the family limit (or, without a limit, as families grow), and the kernel's
-// memo for the largest family computed.
+// start of the stage for the largest animal number, the per-family ones and
+// the member block as the families grow.
 struct InbreedingWork {
-  // Members of one family and positions of the kernel's matrix; 0: no limit.
-  int32_t family_limit = fammax;
+  // Positions of the kernel's matrix: groups and members; 0: no limit.
   int32_t maxped = parclas::maxped;
   // The set-up's group relationships: group_block[i * (groups + 1) + j] for
   // groups i, j, and group_member[i] between group i and every member
@@ -51,16 +49,10 @@ struct InbreedingWork {
   int32_t groups = 0;
   std::vector<float> group_block;
   std::vector<float> group_member;
-  // Relationships among the members of the current family, computed on
-  // demand: members p <= q at q * (q - 1) / 2 + p - 1, valid where `call`
-  // holds the number of the current kernel call.
-  struct Entry {
-    float value;
-    uint32_t call;
-  };
-  std::vector<Entry> entry;
-  uint32_t kernel_calls = 0;
-  // Matrix positions of each member's parents in the current kernel call.
+  // The member block of a family call, by rows of its lower triangle.
+  std::vector<float> lower;
+  // Parents of each member in the current kernel call: a member, or
+  // -(matrix position) for a group or position 0.
   std::vector<int32_t> kernel_sire;
   std::vector<int32_t> kernel_dam;
 
@@ -73,17 +65,30 @@ struct InbreedingWork {
   std::vector<int32_t> arrival_sire;
   std::vector<int32_t> arrival_dam;
   std::vector<int32_t> member_depth;
+  // A family in the kernel's member order (by depth, or sorted by year):
+  // the members with parents as positions, the position of each arrival,
+  // those of the wanted members, and the members' values by position.
+  std::vector<FamilyMember> ordered;
+  std::vector<int32_t> order_position;
+  std::vector<int32_t> wanted_position;
+  std::vector<float> ordered_inbreeding;
+  std::vector<int32_t> depth_start;  // per depth
   // Reordering a family so that parents come first, and finding a loop.
   std::vector<char> placed;
   std::vector<FamilyMember> reordered;
   std::vector<char> visited;
   std::vector<int32_t> stack;
 
-  // Per animal 1..n: the work mark of the family building (see HAINB) and
-  // the pedigree depth.
-  struct AnimalState {
+  // Per animal 1..n: the work mark of the family building (see HAINB), the
+  // pedigree depth, the last family holding the animal, and a copy of its
+  // pedigree row: one cache line holds all that building a family reads.
+  struct alignas(32) AnimalState {
     int32_t mark;
     int32_t depth;
+    int32_t sire;
+    int32_t dam;
+    int32_t year;
+    int32_t last;
   };
   std::vector<AnimalState> state;
   // Finding each animal's last family: children not yet taken, smallest
@@ -92,13 +97,15 @@ struct InbreedingWork {
   std::vector<int32_t> smallest_descendant;
   std::vector<int32_t> queue;
   std::vector<int32_t> finals;  // animals whose last family starts at this one
-  // Family size and, where exact, the coefficient of the starting animal by
-  // its parent pair: full sibs have the same ancestors.
+  // Family size and the coefficient of the starting animal by its parent
+  // pair (full sibs have the same ancestors), with the full sibs that the
+  // coefficient holds for and the latest year among the ancestors.
   struct PairEntry {
     int32_t sire;
     int32_t dam;
     int32_t size;  // 0: slot free
-    int32_t has_coefficient;
+    int32_t coefficient_for;
+    int32_t latest_ancestor_year;
     float coefficient;
   };
   std::vector<PairEntry> pairs;  // a power of two of slots
@@ -111,8 +118,6 @@ struct InbreedingWork {
   void size_for_animals(int32_t n);
   // Per-family tables for at least `members` members (grown geometrically).
   void size_for_family(int32_t members);
-  // The memo for a kernel call of n members; a new call number.
-  uint32_t begin_kernel_call(int32_t n);
 };
 
 // The tabular kernel. With `group_count` above 0 it sets up the groups from

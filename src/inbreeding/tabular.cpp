@@ -1,7 +1,5 @@
 #include <algorithm>
-#include <cstring>
-#include <stdexcept>
-#include <utility>
+#include <vector>
 
 #include "inbreeding/inbreeding.h"
 #include "text/text_io.h"
@@ -9,16 +7,12 @@
 namespace parclas {
 
 // The inbreeding stage fills every other table of the work before reading
-// it; the kernel's stamps must not match a new call, and a family call
-// without a set-up finds no groups and a zero matrix.
+// it; a family call without a set-up finds no groups and a zero matrix.
 void InbreedingWork::reset() {
-  family_limit = fammax;
   maxped = parclas::maxped;
   groups = 0;
   group_block.assign(1, 0.0f);
   group_member.assign(1, 0.0f);
-  entry.clear();
-  kernel_calls = 0;
 }
 
 void InbreedingWork::size_for_animals(int32_t n) {
@@ -50,16 +44,10 @@ void InbreedingWork::size_for_family(int32_t members) {
   stack.resize(rows);
   kernel_sire.resize(rows);
   kernel_dam.resize(rows);
-}
-
-uint32_t InbreedingWork::begin_kernel_call(int32_t n) {
-  const size_t needed = static_cast<size_t>(n) * (static_cast<size_t>(n) + 1) / 2;
-  if (entry.size() < needed) entry.resize(needed, Entry{0.0f, 0});
-  if (kernel_calls == UINT32_MAX) {
-    for (Entry& e : entry) e.call = 0;
-    kernel_calls = 0;
-  }
-  return ++kernel_calls;
+  ordered.resize(rows);
+  order_position.resize(rows);
+  wanted_position.resize(rows);
+  ordered_inbreeding.resize(rows);
 }
 
 namespace {
@@ -77,94 +65,118 @@ float prior_of(std::span<const float> prior, int32_t group) {
   return static_cast<size_t>(group) <= prior.size() ? prior[static_cast<size_t>(group - 1)] : 0.0f;
 }
 
-inline size_t slot_of(int32_t p, int32_t q) {
-  return static_cast<size_t>(q) * static_cast<size_t>(q - 1) / 2 + static_cast<size_t>(p - 1);
-}
-
-// The tabular recursion of one family, evaluated on demand. Entry (p, q) of
-// the member block with p < q is (entry (p, Sq) + entry (p, Dq)) * 0.5, the
-// later position q expanded into its parents; the diagonal entry (p, p) is
-// entry (Sp, Dp) * 0.5 + 1.0; entries with a group position or position 0
+// The member block of one family, kept as its lower triangle: row i holds
+// the relationships of member i with members 1..i, the diagonal last. Entry
+// (x, i) with x < i is (entry (x, Si) + entry (x, Di)) * 0.5, the later
+// member i expanded into its parents, and the diagonal entry (i, i) is
+// entry (Si, Di) * 0.5 + 1.0; entries with a group position or position 0
 // are those of the set-up. These are the single-precision operations, on the
-// same operands, that filling the whole member block row by row performs, so
-// every entry has the value the full table would give it; but only the
-// entries the wanted members need are computed, each once per family.
-class Recursion {
+// same operands, that filling the member block row by row performs, so every
+// entry has the value the full table would give it. Taken by rows, the part
+// of a row before both parents is the mean of the parents' rows, a plain
+// loop over contiguous entries; only the few members between a parent and
+// the row's member are read across rows. Rows after the last wanted member
+// are not needed.
+class MemberBlock {
  public:
-  Recursion(InbreedingWork& w, const FamilyMember* members, int32_t n)
-      : w_(w), m_(w.groups), call_(w.begin_kernel_call(n)), entry_(w.entry.data()),
+  MemberBlock(InbreedingWork& w, const FamilyMember* members, int32_t n, int32_t last)
+      : m_(w.groups), block_(w.group_block.data()), member_(w.group_member.data()),
         sire_(w.kernel_sire.data()), dam_(w.kernel_dam.data()) {
-    for (int32_t k = 1; k <= n; ++k) {
-      sire_[k] = position(members[k].sire, m_, n);
-      dam_[k] = position(members[k].dam, m_, n);
+    for (int32_t k = 1; k <= last; ++k) {
+      sire_[k] = reference_of(members[k].sire, n);
+      dam_[k] = reference_of(members[k].dam, n);
     }
+    const size_t needed = static_cast<size_t>(last) * (static_cast<size_t>(last) + 1) / 2;
+    if (w.lower.size() < needed) w.lower.resize(needed);
+    lower_ = w.lower.data();
+    for (int32_t i = 1; i <= last; ++i) fill_row(i);
   }
 
-  // Matrix positions p and q.
-  float entry(int32_t p, int32_t q) {
-    if (p > q) std::swap(p, q);
-    if (p <= m_) {
-      return q <= m_ ? w_.group_block[static_cast<size_t>(p) * static_cast<size_t>(m_ + 1) +
-                                      static_cast<size_t>(q)]
-                     : w_.group_member[static_cast<size_t>(p)];
-    }
-    const int32_t k = q - m_;
-    InbreedingWork::Entry& e = entry_[slot_of(p - m_, k)];
-    if (e.call == call_) return e.value;
-    const float value = p == q ? entry(sire_[k], dam_[k]) * 0.5f + 1.0f
-                               : (entry(p, sire_[k]) + entry(p, dam_[k])) * 0.5f;
-    e = {value, call_};
-    return value;
-  }
+  float diagonal(int32_t k) const { return row(k)[k - 1]; }
 
  private:
-  InbreedingWork& w_;
+  // A member 1..n, or -(matrix position) for a group or position 0.
+  int32_t reference_of(int32_t reference, int32_t n) const {
+    if (reference > 0) return reference <= n ? reference : 0;
+    return -position(reference, m_, n);
+  }
+
+  float* row(int32_t i) const {
+    return lower_ + static_cast<size_t>(i) * static_cast<size_t>(i - 1) / 2;
+  }
+  // Members x and p.
+  float at(int32_t x, int32_t p) const { return x <= p ? row(p)[x - 1] : row(x)[p - 1]; }
+  // Relationship of two parent references.
+  float parents(int32_t s, int32_t d) const {
+    if (s > 0 && d > 0) return at(s, d);
+    if (s > 0) return member_[-d];
+    if (d > 0) return member_[-s];
+    return block_[static_cast<size_t>(-s) * static_cast<size_t>(m_ + 1) + static_cast<size_t>(-d)];
+  }
+
+  void fill_row(int32_t i) {
+    const int32_t s = sire_[i];
+    const int32_t d = dam_[i];
+    float* out = row(i);
+    if (s > 0 && d > 0) {
+      const int32_t lo = std::min(s, d);
+      const int32_t hi = std::max(s, d);
+      const float* a = row(lo);
+      const float* b = row(hi);
+      for (int32_t x = 0; x < lo; ++x) out[x] = (a[x] + b[x]) * 0.5f;
+      // Row x + 1 starts x entries after row x.
+      const float* r = row(lo + 1);
+      for (int32_t x = lo + 1; x <= hi; r += x, ++x) out[x - 1] = (r[lo - 1] + b[x - 1]) * 0.5f;
+      for (int32_t x = hi + 1; x < i; r += x, ++x) out[x - 1] = (r[lo - 1] + r[hi - 1]) * 0.5f;
+    } else if (s > 0 || d > 0) {
+      const int32_t p = s > 0 ? s : d;
+      const float c = member_[s > 0 ? -d : -s];
+      const float* a = row(p);
+      for (int32_t x = 0; x < p; ++x) out[x] = (a[x] + c) * 0.5f;
+      const float* r = row(p + 1);
+      for (int32_t x = p + 1; x < i; r += x, ++x) out[x - 1] = (r[p - 1] + c) * 0.5f;
+    } else {
+      const float c = (member_[-s] + member_[-d]) * 0.5f;
+      for (int32_t x = 0; x < i - 1; ++x) out[x] = c;
+    }
+    out[i - 1] = parents(s, d) * 0.5f + 1.0f;
+  }
+
   int32_t m_;
-  uint32_t call_;
-  InbreedingWork::Entry* entry_;
+  const float* block_;
+  const float* member_;
   int32_t* sire_;
   int32_t* dam_;
-};
-
-// The same recursion over members whose relationships are all exact, with
-// unknown parents related 0 to everybody. Which member of a pair is
-// expanded does not change an exact value, so it is the deeper one (the one
-// with the higher number when they are equally deep), whose parents always
-// lie at a lower depth.
-class ExactRecursion {
- public:
-  ExactRecursion(InbreedingWork& w, const int32_t* sire, const int32_t* dam, const int32_t* depth,
-                 int32_t n)
-      : sire_(sire), dam_(dam), depth_(depth), call_(w.begin_kernel_call(n)),
-        entry_(w.entry.data()) {}
-
-  // Member numbers p and q, 0 for an unknown parent.
-  float entry(int32_t p, int32_t q) {
-    if (p == 0 || q == 0) return 0.0f;
-    if (depth_[p] > depth_[q] || (depth_[p] == depth_[q] && p > q)) std::swap(p, q);
-    const size_t slot = p < q ? slot_of(p, q) : slot_of(q, p);
-    if (entry_[slot].call == call_) return entry_[slot].value;
-    const float value = p == q ? entry(sire_[q], dam_[q]) * 0.5f + 1.0f
-                               : (entry(p, sire_[q]) + entry(p, dam_[q])) * 0.5f;
-    entry_[slot] = {value, call_};
-    return value;
-  }
-
- private:
-  const int32_t* sire_;
-  const int32_t* dam_;
-  const int32_t* depth_;
-  uint32_t call_;
-  InbreedingWork::Entry* entry_;
+  float* lower_;
 };
 
 }  // namespace
 
+// Every value of such a family is exact, so any order with parents first
+// gives it: the members are taken by depth.
 void tabular_exact(InbreedingWork& w, const int32_t* sire, const int32_t* dam,
                    const int32_t* depth, int32_t n, std::span<const int32_t> wanted,
                    float* inbreeding) {
-  ExactRecursion recursion(w, sire, dam, depth, n);
-  for (const int32_t k : wanted) inbreeding[k] = recursion.entry(k, k) - 1.0f;
+  int32_t deepest = 0;
+  for (int32_t k = 1; k <= n; ++k) deepest = std::max(deepest, depth[k]);
+  std::vector<int32_t>& start = w.depth_start;
+  start.assign(static_cast<size_t>(deepest) + 2, 0);
+  for (int32_t k = 1; k <= n; ++k) ++start[static_cast<size_t>(depth[k]) + 1];
+  start[0] = 1;
+  for (size_t d = 1; d < start.size(); ++d) start[d] += start[d - 1];
+  int32_t* position = w.order_position.data();
+  for (int32_t k = 1; k <= n; ++k) position[k] = start[static_cast<size_t>(depth[k])]++;
+  // Unknown parents point below the group block: related 0 to everybody.
+  constexpr int32_t kUnrelated = INT32_MIN;
+  FamilyMember* members = w.ordered.data();
+  for (int32_t k = 1; k <= n; ++k) {
+    members[position[k]] = {sire[k] != 0 ? position[sire[k]] : kUnrelated,
+                            dam[k] != 0 ? position[dam[k]] : kUnrelated, k, depth[k]};
+  }
+  int32_t last = 0;
+  for (const int32_t k : wanted) last = std::max(last, position[k]);
+  const MemberBlock block(w, members, n, last);
+  for (const int32_t k : wanted) inbreeding[k] = block.diagonal(position[k]) - 1.0f;
 }
 
 void tabular(TextIO& io, InbreedingWork& w, const FamilyMember* members, int32_t n,
@@ -197,10 +209,14 @@ void tabular(TextIO& io, InbreedingWork& w, const FamilyMember* members, int32_t
     io.write_list(kConsoleOut, {"MAXPED in TABULAR should be at least ", n + m});
     io.plain_stop();
   }
-  if (wanted.empty()) return;
+  if (wanted.empty() || n < 1) return;
   w.size_for_family(n);
-  Recursion recursion(w, members, n);
-  for (const int32_t k : wanted) inbreeding[k] = recursion.entry(m + k, m + k) - 1.0f;
+  int32_t last = 0;
+  for (const int32_t k : wanted) last = std::max(last, k);
+  const MemberBlock block(w, members, n, std::min(last, n));
+  for (const int32_t k : wanted) {
+    if (k >= 1 && k <= n) inbreeding[k] = block.diagonal(k) - 1.0f;
+  }
 }
 
 void tabular(TextIO& io, InbreedingWork& w, const FamilyMember* members, int32_t n,

@@ -1,12 +1,13 @@
-// The family limit through a whole run, in-process: every stage of the
-// driver on a run folder whose pedigree is a chain (animal k has sire k - 1),
-// so that the family of the last animal holds the whole chain.
+// The family limit through whole runs, in-process: every stage of the driver
+// in a run folder, with the limit set as the command line sets it.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "driver/driver.h"
 #include "e2e/run_program.h"
@@ -17,6 +18,38 @@ namespace fs = std::filesystem;
 
 namespace parclas {
 namespace {
+
+struct InProcessRun {
+  std::unique_ptr<RunTables> tables = std::make_unique<RunTables>();
+  std::unique_ptr<InbreedingWork> work = std::make_unique<InbreedingWork>();
+  std::string console;
+  int status = 0;
+
+  InProcessRun(const fs::path& dir, const std::string& answers, int32_t family_limit) {
+    Capacities capacity;
+    capacity.family = family_limit;
+    tables->reset(capacity, InbreedingMethod::Family);
+    work->reset();
+    std::istringstream in(answers);
+    std::ostringstream out;
+    std::ostringstream err;
+    const fs::path before = fs::current_path();
+    fs::current_path(dir);
+    {
+      TextIO io(in, out, err);
+      Run run{io, *tables, *work};
+      try {
+        for (const Stage& stage : run_stages()) stage.run(run);
+        status = io.close_all();
+      } catch (const RunEnd& end) {
+        io.close_all();
+        status = end.status;
+      }
+    }
+    fs::current_path(before);
+    console = out.str() + err.str();
+  }
+};
 
 struct LimitRow {
   const char* name;
@@ -29,6 +62,8 @@ void PrintTo(const LimitRow& row, std::ostream* os) { *os << row.name; }
 
 class FamilyLimit : public ::testing::TestWithParam<LimitRow> {};
 
+// A chain (animal k has sire k - 1): the family of the last animal holds
+// the whole chain.
 TEST_P(FamilyLimit, StopsOnlyBeyondTheLimit) {
   const LimitRow& row = GetParam();
   const ScratchDir dir(std::string("family-limit-") + row.name);
@@ -43,42 +78,17 @@ TEST_P(FamilyLimit, StopsOnlyBeyondTheLimit) {
   write_file(dir.path() / "data.txt", data);
   write_file(dir.path() / "par.txt", "data.txt\nped.txt\nchain\n2 2\n1 1 0\n2 " +
                                          std::to_string(row.chain) + " -1\n");
-
-  auto tables = std::make_unique<RunTables>();
-  auto work = std::make_unique<InbreedingWork>();
-  Capacities capacity;
-  capacity.family = row.limit;
-  tables->reset(capacity, InbreedingMethod::Family);
-  work->reset();
-  std::istringstream in("par.txt\n1\n");
-  std::ostringstream out;
-  std::ostringstream err;
-  const fs::path before = fs::current_path();
-  fs::current_path(dir.path());
-  int status = 0;
-  {
-    TextIO io(in, out, err);
-    parclas::Run run{io, *tables, *work};
-    try {
-      for (const Stage& stage : run_stages()) stage.run(run);
-      status = io.close_all();
-    } catch (const RunEnd& end) {
-      io.close_all();
-      status = end.status;
-    }
-  }
-  fs::current_path(before);
-
-  const std::string console = out.str();
+  const InProcessRun run(dir.path(), "par.txt\n1\n", row.limit);
   if (row.stops) {
-    EXPECT_EQ(status, 1);
-    EXPECT_TRUE(console.ends_with("\n Inbreeding\n increase fammax in HAINB\n")) << console;
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.console.ends_with("\n Inbreeding\n increase fammax in HAINB\n")) << run.console;
   } else {
-    EXPECT_EQ(status, 0) << console << err.str();
+    EXPECT_EQ(run.status, 0) << run.console;
     std::string largest = std::to_string(row.chain);
     largest.insert(0, 4 - largest.size(), ' ');
-    EXPECT_NE(console.find(" families of size max, ave:" + largest), std::string::npos) << console;
-    EXPECT_EQ(tables->largest_family, row.chain);
+    EXPECT_NE(run.console.find(" families of size max, ave:" + largest), std::string::npos)
+        << run.console;
+    EXPECT_EQ(run.tables->largest_family, row.chain);
   }
 }
 
@@ -89,6 +99,39 @@ INSTANTIATE_TEST_SUITE_P(Runs, FamilyLimit,
                                            LimitRow{"six_hundred_stop_by_default", fammax, 600, true},
                                            LimitRow{"six_hundred_fit_under_600", 600, 600, false}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The real pedigrees with families over 500 members run to their end with no
+// limit, every animal at the thousandths of its exact inbreeding.
+TEST(FamilyLimitRealPedigrees, NoLimitGivesTheExactThousandths) {
+  const fs::path sets = fs::path(PARCLAS_SOURCE_DIR) / "../shared/realdata";
+  if (!fs::exists(sets)) GTEST_SKIP() << "no real pedigrees beside the repository";
+  for (const char* name : {"hinterwald_clean", "ggtutorial"}) {
+    SCOPED_TRACE(name);
+    const ScratchDir dir(std::string("family-limit-real-") + name);
+    for (const char* file : {"par.txt", "ped.txt", "data.txt"}) {
+      fs::copy_file(sets / name / file, dir.path() / file);
+    }
+    const InProcessRun run(dir.path(), "par.txt\n0\n", 0);
+    ASSERT_EQ(run.status, 0) << run.console;
+    EXPECT_GT(run.tables->largest_family, fammax);
+    std::ifstream exact(sets / name / "fexact.txt");
+    std::string line;
+    int32_t checked = 0;
+    while (std::getline(exact, line)) {
+      if (line.empty() || line[0] == '#') continue;
+      std::istringstream fields(line);
+      int32_t animal = 0;
+      std::string fraction;
+      std::string decimal;
+      int32_t thousandths = 0;
+      fields >> animal >> fraction >> decimal >> thousandths;
+      ASSERT_TRUE(animal >= 1 && animal <= run.tables->largest_animal) << line;
+      EXPECT_EQ(run.tables->pedigree[animal].inbreeding, thousandths) << "animal " << animal;
+      ++checked;
+    }
+    EXPECT_EQ(checked, run.tables->largest_animal);
+  }
+}
 
 }  // namespace
 }  // namespace parclas

@@ -131,6 +131,12 @@ TEST_F(InbreedingIdentity, DeepLines) {
   shape.reach_back = 4;
   shape.shuffled = false;
   EXPECT_GT(compare(shape, 60, 4), 50);
+  // Full sibs of deep lines in the year of an ancestor, or earlier.
+  shape.generations = 30;
+  shape.per_generation = 4;
+  shape.reach_back = 2;
+  shape.odd_year_percent = 25;
+  EXPECT_GT(compare(shape, 80, 12), 60);
 }
 
 // Repeated full-sib, parent-offspring and self matings in tiny lines.
