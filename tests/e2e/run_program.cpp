@@ -71,6 +71,9 @@ Outcome run_program(const fs::path& dir, const std::string& answers, const RunOp
   int console[2];
   int errors[2];
   if (::pipe(console) != 0 || ::pipe(errors) != 0) throw std::runtime_error("pipe failed");
+  std::vector<char*> argv{const_cast<char*>(PARCLAS_PROGRAM)};
+  for (const std::string& a : options.arguments) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid == 0) {
     if (::chdir(dir.c_str()) != 0) ::_exit(127);
@@ -96,9 +99,6 @@ Outcome run_program(const fs::path& dir, const std::string& answers, const RunOp
                          static_cast<rlim_t>(options.file_size_limit)};
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(127);
     }
-    std::vector<char*> argv{const_cast<char*>(PARCLAS_PROGRAM)};
-    for (const std::string& a : options.arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
     ::execv(PARCLAS_PROGRAM, argv.data());
     ::_exit(127);
   }

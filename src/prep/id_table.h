@@ -1,0 +1,39 @@
+// Identifiers stored once in one character block, found again through an
+// open-addressing hash table: millions of them without one allocation each.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "prep/big_vector.h"
+
+namespace parclas::prep {
+
+inline constexpr uint32_t kNoEntry = UINT32_MAX;
+
+class IdTable {
+ public:
+  // The index of `id`, added at the end when it is new (`added` says so).
+  uint32_t find_or_add(std::string_view id, bool& added);
+  uint32_t find(std::string_view id) const;  // kNoEntry when absent
+  // Starts loading the slot where `id` would be found: a few look-ups
+  // prefetched together wait for memory once instead of one after another.
+  void prefetch(std::string_view id) const;
+  std::string_view operator[](uint32_t index) const {
+    return {chars_.data() + starts_[index], starts_[index + 1] - starts_[index]};
+  }
+  uint32_t size() const { return static_cast<uint32_t>(starts_.size() - 1); }
+
+ private:
+  size_t slot_of(std::string_view id, uint32_t tag) const;
+  void grow();
+
+  BigVector<char> chars_;
+  BigVector<uint64_t> starts_{0};
+  // Per slot: the hash tag in the high half, index + 1 in the low half (0:
+  // empty). Probes compare tags first, so they seldom touch the strings.
+  BigVector<uint64_t> slots_;
+};
+
+}  // namespace parclas::prep

@@ -1,0 +1,113 @@
+#include "prep/numbering.h"
+
+#include <algorithm>
+
+namespace parclas::prep {
+
+Numbering number_animals(const Pedigree& p, const std::vector<int32_t>& depth, const std::vector<int32_t>& year) {
+  struct Key {
+    uint64_t generation_year;
+    uint64_t rank;
+    uint32_t animal;
+  };
+  std::vector<Key> keys(p.size());
+  for (uint32_t a = 0; a < p.size(); ++a) {
+    const auto y = static_cast<uint64_t>(static_cast<int64_t>(year[a]) - INT32_MIN);
+    const uint64_t rank = p.line[a] != 0 ? p.line[a] : (uint64_t{1} << 32) + a;
+    keys[a] = {static_cast<uint64_t>(depth[a]) << 32 | y, rank, a};
+  }
+  std::sort(keys.begin(), keys.end(), [](const Key& x, const Key& y) {
+    return x.generation_year != y.generation_year ? x.generation_year < y.generation_year : x.rank < y.rank;
+  });
+  Numbering n;
+  n.number.resize(p.size());
+  n.animal_at.resize(p.size());
+  for (uint32_t i = 0; i < p.size(); ++i) {
+    n.animal_at[i] = keys[i].animal;
+    n.number[keys[i].animal] = static_cast<int32_t>(i + 1);
+  }
+  return n;
+}
+
+int32_t parent_code(const Pedigree& p, uint32_t a) {
+  return 3 - (p.sire[a] != kUnknown ? 1 : 0) - (p.dam[a] != kUnknown ? 1 : 0);
+}
+
+int32_t YearCoding::value(int32_t year) const {
+  if (!calendar) return std::clamp(year, 1, 100);
+  return static_cast<int32_t>((static_cast<int64_t>(year) - first) / per_value + 1);
+}
+
+YearCoding code_years(const Pedigree& p, const BirthYears& years, const Options& o, Report& report) {
+  YearCoding c;
+  c.calendar = years.calendar;
+  c.per_value = o.years_per_value;
+  if (!years.calendar) {
+    Check& deep = report.check("animals deeper than 99 generations, given year value 100", Severity::Note);
+    for (uint32_t a = 0; a < p.size(); ++a) {
+      if (years.year[a] > 100) report.add(deep, std::string(p.ids[a]));
+    }
+    return c;
+  }
+  c.first = o.first_year.value_or(years.first);
+  Check& early = report.check("animals born before --first-year", Severity::Error);
+  if (years.first < c.first) {
+    for (uint32_t a = 0; a < p.size(); ++a) {
+      if (p.birth[a] != kNoYear && p.birth[a] < c.first) report.add(early, std::string(p.ids[a]) + " " + std::to_string(p.birth[a]));
+    }
+  }
+  Check& span = report.check("birth years needing more than 100 year values (--years-per-value merges years)", Severity::Error);
+  const int32_t last_value = c.value(years.last);
+  if (last_value > 100) {
+    report.add(span, "birth years " + std::to_string(c.first) + ".." + std::to_string(years.last) + " need " +
+                         std::to_string(last_value) + " year values with " + std::to_string(c.per_value) +
+                         " year(s) per value");
+  }
+  report.line("year values: 1 = " + std::to_string(c.first) +
+              (c.per_value > 1 ? ", " + std::to_string(c.per_value) + " years per value" : std::string()));
+  return c;
+}
+
+namespace {
+
+std::string cleaned_and_cut(std::string_view id) {
+  std::string s(id.substr(0, std::min(id.size(), kIdWidth + 4)));
+  for (char& ch : s) {
+    if (static_cast<unsigned char>(ch) <= ' ' || ch == 0x7f) ch = '_';
+  }
+  if (s.size() > kIdWidth) {
+    size_t cut = kIdWidth;
+    while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;  // not inside a UTF-8 character
+    s.resize(cut);
+  }
+  return s;
+}
+
+}  // namespace
+
+ShortIds::ShortIds(const Pedigree& p, const Numbering& numbering, Report& report)
+    : ids_(p.ids), changed_of_(p.size(), kNoEntry) {
+  Check& cut = report.check("identifiers longer than 16 characters, cut in ped.txt", Severity::Note);
+  Check& blanks = report.check("identifiers with blanks, written with '_' in ped.txt", Severity::Note);
+  Check& collided = report.check("shortened identifiers that collided, numbered", Severity::Note);
+  for (const uint32_t a : numbering.animal_at) {
+    const std::string_view id = ids_[a];
+    std::string out = cleaned_and_cut(id);
+    if (out == id) continue;
+    const std::string plain = out;
+    for (int k = 2; ids_.find(out) != kNoEntry || changed_.find(out) != kNoEntry; ++k) {
+      const std::string suffix = "~" + std::to_string(k);
+      out = plain.substr(0, std::min(plain.size(), kIdWidth - suffix.size())) + suffix;
+    }
+    bool added = false;
+    changed_of_[a] = changed_.find_or_add(out, added);
+    const std::string item = std::string(id) + " -> " + out;
+    if (id.size() > kIdWidth) report.add(cut, item);
+    if (id.substr(0, std::min(id.size(), kIdWidth)).find_first_of(" \t") != std::string_view::npos) {
+      report.add(blanks, item);
+    }
+    if (out != plain) report.add(collided, item);
+  }
+}
+
+}  // namespace parclas::prep
