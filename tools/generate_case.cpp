@@ -33,7 +33,6 @@
 // Records (20,000 by default) are test-day records of the females of the
 // lines' last years, animal in column 3 as above.
 #include <algorithm>
-#include <cmath>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -533,12 +532,6 @@ class Population {
     return k + 1;
   }
   double uniform() { return static_cast<double>(rng_.next() >> 11) * 0x1.0p-53; }
-  // A standard normal deviate, from the sum of twelve uniforms.
-  double normal() {
-    double s = -6.0;
-    for (int k = 0; k < 12; ++k) s += uniform();
-    return s;
-  }
   int32_t add(int32_t sire, int32_t dam, int32_t year, int32_t herd, bool male) {
     Animal a;
     a.sire = sire;
@@ -583,7 +576,9 @@ void Population::add_bulls(int32_t count, int32_t born, int32_t first_from, int3
     const int32_t first =
         first_from + static_cast<int32_t>(rng_.below(static_cast<uint32_t>(first_to - first_from + 1)));
     const int32_t years = 2 + static_cast<int32_t>(rng_.below(5));
-    bulls_.push_back({animal, first, first + years - 1, std::exp(1.2 * normal())});
+    // Popularity from 1 to 33, a few bulls far above the typical 2 to 3;
+    // only exactly rounded operations, so the files are the same everywhere.
+    bulls_.push_back({animal, first, first + years - 1, 1.0 / (0.03 + uniform())});
   }
 }
 

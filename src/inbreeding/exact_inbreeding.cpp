@@ -200,6 +200,7 @@ ExactOutcome exact_inbreeding(std::span<const PedigreeRow> pedigree, int32_t n,
     node[s].dam = dam_of(a) != 0 ? slot_at[position[dam_of(a)]] : 0;
   }
   position = std::vector<int32_t>();
+  animal_at = std::vector<int32_t>();
 
   // The distinct sire x dam pairs, found through the offspring of each sire,
   // and each animal's pair (-1 with a parent unknown), by slot.
@@ -221,6 +222,8 @@ ExactOutcome exact_inbreeding(std::span<const PedigreeRow> pedigree, int32_t n,
     }
     std::vector<int32_t> last_sire(count, 0);  // per dam: the sire and index of its latest pair
     std::vector<int32_t> latest(count, 0);
+    pair_sire.reserve(offspring.size());
+    pair_dam.reserve(offspring.size());
     for (int32_t sire = 1; sire <= n; ++sire) {
       for (int32_t k = begin[sire]; k < begin[sire + 1]; ++k) {
         const int32_t c = offspring[k];
