@@ -347,6 +347,9 @@ void hainb(Run& run, int32_t n, std::span<const float> prior) {
     size_sum = size_sum + static_cast<float>(size);
     ++families;
     if (size > largest) largest = size;
+    // Kept up to date: a loop found while ordering this family stops the run,
+    // and the sizes of an "auto" run must then still name a limit it fits.
+    run.t.largest_family = largest;
 
     // Members 2.. are the ancestors while the family is in arrival order.
     int32_t latest_ancestor_year = INT32_MIN;

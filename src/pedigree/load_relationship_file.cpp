@@ -55,6 +55,11 @@ void load_relationship_file(Run& run) {
     }
     const int32_t animal = t.field_value[1];
     ++t.pedigree_records;
+    // While an "auto" load runs, its capacity is the largest number read, so
+    // that a stop reports a size under which the same lines are read.
+    if (t.capacity.auto_animals && animal > t.capacity.animals) {
+      t.capacity.animals = std::min(animal, kMostAnimals);
+    }
     const int32_t most = t.capacity.auto_animals ? kMostAnimals : t.capacity.animals;
     if (animal > most) {
       io.write_list(kConsoleOut, {"increase relmax to at least: ", animal});

@@ -237,7 +237,7 @@ std::vector<Case> cases() {
   c.push_back(
       Case("parameter_file_ends_after_title", worked({{"par.txt", "data.txt\nped.txt\ntitle\n"}}))
           .stops()
-                  .tail(incomplete));
+          .tail(incomplete));
   c.push_back(Case("parameter_file_effect_missing",
                    worked({{"par.txt", "data.txt\nped.txt\nt\n2 2\n1 3 0\n"}}))
                   .stops()
@@ -249,7 +249,7 @@ std::vector<Case> cases() {
   c.push_back(
       Case("last_effect_kind_zero", worked({{"par.txt", "data.txt\nped.txt\nt\n1 2\n2 9 0\n"}}))
           .stops()
-                  .tail(not_animal));
+          .tail(not_animal));
   c.push_back(Case("animal_effect_not_last",
                    worked({{"par.txt", "data.txt\nped.txt\nt\n2 2\n2 9 -1\n1 3 0\n"}}))
                   .stops()
@@ -260,24 +260,24 @@ std::vector<Case> cases() {
   c.push_back(
       Case("too_many_effects", worked({{"par.txt", many}}))
           .stops()
-                  .tail(
+          .tail(
               " max recursions?\n at most 20 effects allowed, parameter file has:           21\n"));
   c.push_back(
       Case("animal_column_zero", worked({{"par.txt", "data.txt\nped.txt\nt\n1 2\n0.9 9 -1\n"}}))
           .stops()
-                  .tail(" max recursions?\n animal column must be at least 1:            0\n"));
+          .tail(" max recursions?\n animal column must be at least 1:            0\n"));
   c.push_back(
       Case("animal_column_negative", worked({{"par.txt", "data.txt\nped.txt\nt\n1 2\n-3 9 -1\n"}}))
           .stops()
-                  .tail(" max recursions?\n animal column must be at least 1:           -3\n"));
+          .tail(" max recursions?\n animal column must be at least 1:           -3\n"));
   c.push_back(
       Case("record_length_49", worked({{"par.txt", "data.txt\nped.txt\nt\n1 49\n2 9 -1\n"}}))
           .stops()
-                  .tail(" max recursions?\n record length must be at most 48:           49\n"));
+          .tail(" max recursions?\n record length must be at most 48:           49\n"));
   c.push_back(
       Case("animal_column_49", worked({{"par.txt", "data.txt\nped.txt\nt\n1 2\n49 9 -1\n"}}))
           .stops()
-                  .tail(" max recursions?\n record length must be at most 48:           49\n"));
+          .tail(" max recursions?\n record length must be at most 48:           49\n"));
   const std::string par_path = "$WORK/par.txt";
   // Twenty effects are allowed, and the new parameter file holds all of them.
   std::string twenty = "data.txt\nped.txt\nworked example\n20 2\n";
@@ -306,7 +306,7 @@ std::vector<Case> cases() {
   c.push_back(
       Case("parameter_count_real", worked({{"par.txt", "data.txt\nped.txt\nt\n1.0 2\n2 9 -1\n"}}))
           .stops()
-                  .tail(" max recursions?\n")
+          .tail(" max recursions?\n")
           .fails(59, "list-directed I/O syntax error", 10, par_path));
   c.push_back(Case("record_length_too_large",
                    worked({{"par.txt", "data.txt\nped.txt\nt\n1 99999999999\n2 9 -1\n"}}))
@@ -316,7 +316,7 @@ std::vector<Case> cases() {
   c.push_back(
       Case("effect_not_a_number", worked({{"par.txt", "data.txt\nped.txt\nt\n1 2\n2 9 minus\n"}}))
           .stops()
-                  .tail(" max recursions?\n")
+          .tail(" max recursions?\n")
           .fails(59, "list-directed I/O syntax error", 10, par_path));
   c.push_back(Case("effect_overflows_single_precision",
                    worked({{"par.txt", "data.txt\nped.txt\nt\n1 2\n2 1e39 -1\n"}}))
@@ -373,7 +373,7 @@ std::vector<Case> cases() {
       Case("nul_in_a_file_name",
            {{"par.txt", "D\0a\nomrecD\0b\nt\n1 2\n2 9 -1\n"s}, {"D", kData}, {"omrecD", kPed}})
           .stops()
-                  .tail(" files: par.txt             omrecD\0b            D\0a                 \n"s)
+          .tail(" files: par.txt             omrecD\0b            D\0a                 \n"s)
           .fails(30, "open failure", 10, "$WORK/omrecD\0b"s));
 
   // The relationship file.
@@ -400,7 +400,7 @@ std::vector<Case> cases() {
       Case("animal_above_relmax",
            merged(worked({{"ped.txt", pedigree_with_line(9, "500001 1 6 1 3 A9")}}), sentinels()))
           .stops()
-                  .tail(" increase relmax to at least:       500001\n"));
+          .tail(" increase relmax to at least:       500001\n"));
   c.push_back(Case("animal_zero", worked({{"ped.txt", pedigree_with_line(4, "0 0 0 3 1 A4")}}))
                   .stops()
                   .tail(" animal number below 1 in relationship file:            0\n")
@@ -448,7 +448,7 @@ std::vector<Case> cases() {
       Case("coefficient_divides_by_zero",
            worked({{"ped.txt", pedigree_with_line(2, "2 0 0 -1 1 A2")}}))
           .stops()
-                  .tail(" cannot compute coefficient for animal            2 with code           -1\n")
+          .tail(" cannot compute coefficient for animal            2 with code           -1\n")
           .leaves(merged(empty_outputs(),
                          {{"dped.txt", kCoefficients.substr(0, kCoefficients.size() / 9)}})));
   c.push_back(Case("relationship_file_is_a_folder", {{"par.txt", kPar}, {"data.txt", kData}})
@@ -487,7 +487,7 @@ std::vector<Case> cases() {
       Case("data_ends_early_in_second_pass",
            merged(worked({{"par.txt", par3}, {"data.txt", "1 7 10\n1 8 20\n1 9"}}), sentinels()))
           .stops()
-                  .tail("           4 classes have no parent classes\n")
+          .tail("           4 classes have no parent classes\n")
           .fails(24, "end-of-file during read", 11, data_path)
           .leaves({{"dped.txt", kCoefficients},
                    {"domdped.txt", kClassPedigree},
@@ -516,7 +516,7 @@ std::vector<Case> cases() {
   c.push_back(
       Case("output_name_is_a_folder", merged(worked(), {{"dompar.txt", "old parameters\r\n"}}))
           .stops()
-                  .tail(kFilesLine)
+          .tail(kFilesLine)
           .fails(30, "open failure", 17, "$WORK/domrecdata.txt")
           .leaves({{"domdped.txt", ""}, {"dped.txt", ""}})
           .prepare([](const fs::path& dir) { fs::create_directory(dir / "domrecdata.txt"); }));
@@ -542,7 +542,7 @@ std::vector<Case> cases() {
       // shows when the buffered lines go out at the end of the run.
       Case("output_on_a_full_device", merged(worked(), {{"dompar.txt", "old parameters\r\n"}}))
           .stops()
-                  .tail(kWorkedEnd)
+          .tail(kWorkedEnd)
           .fails(38, "error during write", 17, "$WORK/domrecdata.txt")
           .leaves(all_but(complete_outputs(), "domrecdata.txt"))
           .prepare([](const fs::path& dir) {
@@ -575,12 +575,12 @@ std::vector<Case> cases() {
                                            {"data.txt", "1 3\n"}}),
                                    sentinels()))
           .stops()
-                  .tail("\n Inbreeding\n pedigree loop: animal is its own ancestor:            3\n"));
+          .tail("\n Inbreeding\n pedigree loop: animal is its own ancestor:            3\n"));
   c.push_back(
       Case("animal_is_its_own_dam",
            worked({{"ped.txt", "1 0 0 3 1 A\n2 1 2 1 2 B\n3 1 2 1 3 C\n"}, {"data.txt", "1 3\n"}}))
           .stops()
-                  .tail("\n Inbreeding\n pedigree loop: animal is its own ancestor:            2\n")
+          .tail("\n Inbreeding\n pedigree loop: animal is its own ancestor:            2\n")
           .leaves(empty_outputs()));
 
   // A family of 501: animal k has sire k - 1, so animal 501 has 500 ancestors.
@@ -617,7 +617,7 @@ std::vector<Case> cases() {
       Case("file_size_limit_reached", worked())
           .limit_file_size(300)
           .stops()
-                  .tail(kWorkedEnd)
+          .tail(kWorkedEnd)
           .fails(38, "error during write", 18, "$WORK/domidped.txt")
           .leaves(merged(complete_outputs(), {{"domidped.txt", kClassIds.substr(0, 300)}})));
   // Four files pass the limit: the first one closed is reported, alone.

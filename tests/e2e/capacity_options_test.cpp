@@ -136,6 +136,42 @@ TEST(CommandLine, AutoSizesGiveTheBytesOfTheReportedSizes) {
   }
 }
 
+// A run that stops reports sizes under which the explicit run stops at the
+// same place: at a loop (not at the family limit first), and on a short
+// pedigree line after larger animal numbers (not at the animal limit).
+TEST(CommandLine, AutoSizesOfARunThatStops) {
+  const struct {
+    const char* name;
+    const char* ped;
+    std::vector<std::string> arguments;
+    std::string last_line;
+  } rows[] = {
+      {"loop",
+       "1 0 0 3 1 A\n2 0 0 3 1 B\n3 1 2 1 2 C\n4 3 6 1 3 D\n5 4 0 2 4 E\n6 5 0 2 5 F\n",
+       {"--max-family", "auto"},
+       " pedigree loop: animal is its own ancestor:            4\n"},
+      {"short_line",
+       "7 0 0 3 1 A\n3 0 0 3 1 B\n4 3 7\n",
+       {"--max-animals", "auto"},
+       " ped.txt             \n"},
+  };
+  for (const auto& row : rows) {
+    const ScratchDir work(std::string("options-") + row.name);
+    write_file(work.path() / "par.txt", "data.txt\nped.txt\nstops\n2 2\n1 3 0\n2 7 -1\n");
+    write_file(work.path() / "ped.txt", row.ped);
+    write_file(work.path() / "data.txt", "1 4\n");
+    RunOptions automatic;
+    automatic.arguments = row.arguments;
+    const Outcome first = run_program(work.path(), "par.txt\n1\n", automatic);
+    EXPECT_EQ(first.status, 1) << row.name;
+    EXPECT_TRUE(first.console.ends_with(row.last_line)) << row.name << "\n" << first.console;
+    RunOptions given;
+    given.arguments = reported_sizes(first.errors);
+    ASSERT_EQ(given.arguments.size(), 6u) << row.name << ": " << first.errors;
+    EXPECT_EQ(run_program(work.path(), "par.txt\n1\n", given).console, first.console) << row.name;
+  }
+}
+
 // ---- a class table that must grow ------------------------------------------
 
 // A pedigree of overlapping generations with related matings, and records
