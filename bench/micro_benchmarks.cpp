@@ -50,7 +50,7 @@ void BM_ReadIntegers(benchmark::State& state) {
   int32_t record[6];
   for (auto _ : state) {
     TextIO io(in, out, out);
-    io.connect(11, path.string());
+    io.connect(11, path.string(), FileUse::Input);
     int64_t records = 0;
     while (io.read_integers(11, record) == ReadResult::Ok) ++records;
     benchmark::DoNotOptimize(records);

@@ -26,7 +26,7 @@ int read_one(T& value) {
   TextIO io(console, out, err);
   int status = 0;
   try {
-    io.connect(11, "one.txt");
+    io.connect(11, "one.txt", FileUse::Input);
     ReadResult r;
     if constexpr (std::is_same_v<T, float>) {
       r = io.read_reals(11, std::span<float>(&value, 1));
@@ -124,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   float reals[24];
   std::array<char, 20> text;
   try {
-    if (!from_console) io.connect(unit, "input.txt");
+    if (!from_console) io.connect(unit, "input.txt", FileUse::Input);
     for (int pass = 0; pass < passes; ++pass) {
       for (unsigned read = 0;; ++read) {
         ReadResult r = ReadResult::Ok;

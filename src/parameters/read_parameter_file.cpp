@@ -11,7 +11,7 @@ void read_parameter_file(Run& run) {
   TextIO& io = run.io;
   RunTables& t = run.t;
   const std::string_view name = text_of(t.parameter_file);
-  io.connect(kParameterUnit, name);
+  io.connect(kParameterUnit, name, FileUse::Input);
 
   auto incomplete = [&] {
     io.write_formatted(kConsoleOut, kIncomplete, {name});

@@ -19,7 +19,7 @@ void write_parameter_file(Run& run) {
   RunTables& t = run.t;
   const int32_t total_classes =
       t.classes_with_parents + t.classes_without_parents + t.own_class_animals;
-  io.connect(kParameterUnit, text_of(t.parameter_file));
+  io.connect(kParameterUnit, text_of(t.parameter_file), FileUse::Input);
 
   std::array<char, kHeadWidth> head[3];
   for (auto& line : head) io.require(io.read_text(kParameterUnit, line), kParameterUnit);

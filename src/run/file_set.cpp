@@ -89,9 +89,12 @@ void check_output_names(Run& run) {
 
 void open_file_set(Run& run) {
   RunTables& t = run.t;
-  run.io.connect(kRelationshipUnit, text_of(t.relationship_file));
-  run.io.connect(kDataUnit, text_of(t.data_file));
-  for (const OutputFile& o : kOutputs) run.io.connect(o.unit, derived_name(o.prefix, t.*o.base));
+  // In unit order: a missing input is reported before any output exists.
+  run.io.connect(kRelationshipUnit, text_of(t.relationship_file), FileUse::Input);
+  run.io.connect(kDataUnit, text_of(t.data_file), FileUse::Input);
+  for (const OutputFile& o : kOutputs) {
+    run.io.connect(o.unit, derived_name(o.prefix, t.*o.base), FileUse::Output);
+  }
 }
 
 void empty_unwritten_outputs(Run& run) {

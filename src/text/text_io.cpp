@@ -31,6 +31,8 @@ const char* describe(IoError error) {
   switch (error) {
     case IoError::EndOfFile:
       return "end-of-file during read";
+    case IoError::NotFound:
+      return "file not found";
     case IoError::OpenFailure:
       return "open failure";
     case IoError::WriteFailure:
@@ -205,7 +207,7 @@ TextIO::Unit& TextIO::connected(int unit) {
   return *units_[static_cast<size_t>(unit)];
 }
 
-void TextIO::connect(int unit, std::string_view raw_name) {
+void TextIO::connect(int unit, std::string_view raw_name, FileUse use) {
   if (unit < 0 || unit > kMaxUnit || unit == kConsoleIn || unit == kConsoleOut) {
     throw std::logic_error("bad unit");
   }
@@ -237,6 +239,10 @@ void TextIO::connect(int unit, std::string_view raw_name) {
     if (fd < 0 && (errno == EACCES || errno == EROFS || errno == ETXTBSY || errno == EPERM)) {
       fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     }
+  } else if (use == FileUse::Input) {
+    // An input that is not there is never made up as an empty file: the run
+    // would read nothing and end as if all were well.
+    fail(errno == ENOENT || errno == ENOTDIR ? IoError::NotFound : IoError::OpenFailure, unit);
   } else {
     fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   }

@@ -36,6 +36,7 @@ struct RunEnd {
 // Error numbers and texts of the read-error report.
 enum class IoError : int {
   EndOfFile = 24,
+  NotFound = 29,
   OpenFailure = 30,
   WriteFailure = 38,
   ReadFailure = 39,
@@ -45,6 +46,10 @@ enum class IoError : int {
 
 enum class ReadResult { Ok, EndOfFile };
 
+// What a connected file is to the run: an input is only read, and a name
+// that names no file is an error; an output is created when it is missing.
+enum class FileUse { Input, Output };
+
 class TextIO {
  public:
   TextIO(std::istream& console_in, std::ostream& console_out, std::ostream& console_err);
@@ -53,10 +58,11 @@ class TextIO {
   TextIO& operator=(const TextIO&) = delete;
 
   // Connects `unit` to the file named by `name` (blanks around it ignored).
-  // A missing file is created empty; an existing one is not emptied until the
-  // first line is written to it. Failure ends the run with error 30, as
-  // does a name holding a NUL byte.
-  void connect(int unit, std::string_view name);
+  // A missing input ends the run with error 29 and creates nothing; a missing
+  // output is created empty, and an existing one is not emptied until the
+  // first line is written to it. Any other failure ends the run with error
+  // 30, as does a name holding a NUL byte.
+  void connect(int unit, std::string_view name, FileUse use);
   void rewind(int unit);
   void close(int unit);
 

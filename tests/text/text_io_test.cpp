@@ -27,7 +27,7 @@ class TextIOTest : public ::testing::Test {
   // Connects unit 20 to a file holding `content`.
   void open_with(const std::string& content) {
     make("f.txt", content);
-    io.connect(20, file("f.txt"));
+    io.connect(20, file("f.txt"), FileUse::Input);
   }
   // The exit status of a failing call, after its report.
   template <class F>
@@ -174,13 +174,13 @@ TEST_F(TextIOTest, RewindReadsFromTheFirstLineAgain) {
   EXPECT_EQ(v[0], 1);
 }
 
-TEST_F(TextIOTest, ConnectCreatesMissingFilesAndEmptiesOnlyOnWrite) {
-  io.connect(21, "  " + file("new.txt") + "  ");
+TEST_F(TextIOTest, ConnectCreatesMissingOutputsAndEmptiesOnlyOnWrite) {
+  io.connect(21, "  " + file("new.txt") + "  ", FileUse::Output);
   EXPECT_TRUE(fs::exists(dir.path() / "new.txt"));
   EXPECT_EQ(io.skip_line(21), ReadResult::EndOfFile);
 
   make("old.txt", "old line 1\nold line 2\n");
-  io.connect(22, file("old.txt"));
+  io.connect(22, file("old.txt"), FileUse::Output);
   EXPECT_EQ(read_file(dir.path() / "old.txt"), "old line 1\nold line 2\n");
   io.write_line(22, "new");
   EXPECT_EQ(io.close_all(), 0);
@@ -190,27 +190,52 @@ TEST_F(TextIOTest, ConnectCreatesMissingFilesAndEmptiesOnlyOnWrite) {
 TEST_F(TextIOTest, UnwrittenOutputsAreEmptiedOnlyWhenAsked) {
   make("kept.txt", "before\n");
   make("emptied.txt", "before\n");
-  io.connect(23, file("kept.txt"));
-  io.connect(24, file("emptied.txt"));
+  io.connect(23, file("kept.txt"), FileUse::Output);
+  io.connect(24, file("emptied.txt"), FileUse::Output);
   io.empty_if_unwritten(24);
   EXPECT_EQ(io.close_all(), 0);
   EXPECT_EQ(read_file(dir.path() / "kept.txt"), "before\n");
   EXPECT_EQ(read_file(dir.path() / "emptied.txt"), "");
 }
 
-TEST_F(TextIOTest, OpenFailuresAreReported) {
-  EXPECT_EQ(status_of([&] { io.connect(25, file("no/such/dir.txt")); }), 30);
-  EXPECT_EQ(err.str(), "severe (30): open failure, unit 25, file " + file("no/such/dir.txt") + "\n");
-  err.str("");
-  EXPECT_EQ(status_of([&] { io.connect(26, "   "); }), 30);
-  EXPECT_EQ(err.str(), "severe (30): open failure, unit 26, file " + fs::current_path().string() + "/\n");
+TEST_F(TextIOTest, ConnectFailuresAreReportedAndCreateNothing) {
+  make("plain.txt", "");
   fs::create_directory(dir.path() / "sub");
-  EXPECT_EQ(status_of([&] { io.connect(27, file("sub")); }), 30);
+  const std::string cwd = fs::current_path().string();
+  struct Case {
+    std::string name;
+    FileUse use;
+    std::string report;  // the read-error report; empty: the connect succeeds
+  };
+  const Case cases[] = {
+      {file("absent.txt"), FileUse::Input, "severe (29): file not found, unit 30, file " + file("absent.txt")},
+      {file("no/such/dir.txt"), FileUse::Input, "severe (29): file not found, unit 30, file " + file("no/such/dir.txt")},
+      {file("plain.txt/below.txt"), FileUse::Input, "severe (29): file not found, unit 30, file " + file("plain.txt/below.txt")},
+      {file("plain.txt"), FileUse::Input, ""},
+      {file("no/such/dir.txt"), FileUse::Output, "severe (30): open failure, unit 30, file " + file("no/such/dir.txt")},
+      {"   ", FileUse::Input, "severe (30): open failure, unit 30, file " + cwd + "/"},
+      {"   ", FileUse::Output, "severe (30): open failure, unit 30, file " + cwd + "/"},
+      {file("sub"), FileUse::Input, "severe (30): open failure, unit 30, file " + file("sub")},
+      {file("sub"), FileUse::Output, "severe (30): open failure, unit 30, file " + file("sub")},
+  };
+  for (const Case& c : cases) {
+    err.str("");
+    const int status = status_of([&] { io.connect(30, c.name, c.use); });
+    if (c.report.empty()) {
+      EXPECT_EQ(status, -1) << c.name;
+      EXPECT_EQ(err.str(), "") << c.name;
+    } else {
+      EXPECT_EQ(status, std::stoi(c.report.substr(8))) << c.name;
+      EXPECT_EQ(err.str(), c.report + "\n") << c.name;
+    }
+  }
+  EXPECT_FALSE(fs::exists(dir.path() / "absent.txt"));
+  EXPECT_FALSE(fs::exists(dir.path() / "no"));
 }
 
 TEST_F(TextIOTest, AFailedWriteIsAnError) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  io.connect(28, "/dev/full");
+  io.connect(28, "/dev/full", FileUse::Output);
   io.write_line(28, "a line");
   EXPECT_EQ(io.close_all(), 38);
   EXPECT_EQ(err.str(), "severe (38): error during write, unit 28, file /dev/full\n");
