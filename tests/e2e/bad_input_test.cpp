@@ -226,9 +226,8 @@ std::vector<Case> cases() {
   const std::string incomplete = " file par.txt              incomplete\n";
   c.push_back(Case("parameter_file_missing", worked())
                   .answers("nopar.txt\n5\n")
-                  .stops()
-                  .tail(" max recursions?\n file nopar.txt            incomplete\n")
-                  .leaves({{"nopar.txt", ""}}));
+                  .tail(" max recursions?\n")
+                  .fails(29, "file not found", 10, "$WORK/nopar.txt"));
   c.push_back(Case("parameter_file_empty", worked({{"par.txt", ""}})).stops()
                   .tail(incomplete));
   c.push_back(
@@ -444,13 +443,12 @@ std::vector<Case> cases() {
                   .tail("           4 classes have no parent classes\n")
                   .fails(64, "input conversion error", 10, ped_path)
                   .leaves(eight_coefficients));
-  c.push_back(
-      Case("coefficient_divides_by_zero",
-           worked({{"ped.txt", pedigree_with_line(2, "2 0 0 -1 1 A2")}}))
-          .stops()
-          .tail(" cannot compute coefficient for animal            2 with code           -1\n")
-          .leaves(merged(empty_outputs(),
-                         {{"dped.txt", kCoefficients.substr(0, kCoefficients.size() / 9)}})));
+  // A code outside 1..3 takes the code the parents imply (here 3): no
+  // division by zero, and the same line as with the right code.
+  c.push_back(Case("undefined_code_takes_the_code_of_the_parents",
+                   worked({{"ped.txt", pedigree_with_line(2, "2 0 0 -1 1 A2")}}))
+                  .tail(kWorkedEnd)
+                  .leaves(complete_outputs()));
   c.push_back(Case("relationship_file_is_a_folder", {{"par.txt", kPar}, {"data.txt", kData}})
                   .stops()
                   .tail(kFilesLine)
@@ -743,21 +741,26 @@ std::vector<Case> line_shapes() {
           .tail(kHead + kFilesLine + zero_tail)
           .leaves(merged(empty_outputs(), {{"dompar.txt", new_parameters("       4       0      10",
                                                                          "       0       0")}})));
-  c.push_back(
-      Case("missing_inputs_are_created_empty",
-           {{"par.txt", "nodata.txt\nnoped.txt\nworked example\n1 2\n2 9 -1\n"}})
-          .tail(zero_tail)
-          .leaves({{"nodata.txt", ""},
-                   {"noped.txt", ""},
-                   {"domrecnodata.txt", ""},
-                   {"dnoped.txt", ""},
-                   {"domdnoped.txt", ""},
-                   {"domidnoped.txt", ""},
-                   {"dompar.txt", crlf({"domrecnodata.txt                              ",
-                                        "dnoped.txt                               ",
-                                        "worked example                          ", "  3  2 0.7 1",
-                                        "       2       9      -1", "       3      -1       0",
-                                        "       4       0      10", "       0       0"})}}));
+  // A missing input is never created: the run ends before any output
+  // exists, and the outputs of an earlier run stay as they were. The
+  // relationship file is connected first.
+  const std::string no_inputs_par = "nodata.txt\nnoped.txt\nworked example\n1 2\n2 9 -1\n";
+  const std::string no_inputs_files =
+      " files: par.txt             noped.txt           nodata.txt          \n";
+  c.push_back(Case("relationship_file_missing",
+                   merged({{"par.txt", no_inputs_par}, {"nodata.txt", kData}}, sentinels()))
+                  .tail(no_inputs_files)
+                  .fails(29, "file not found", 10, "$WORK/noped.txt"));
+  c.push_back(Case("data_file_missing",
+                   merged({{"par.txt", no_inputs_par}, {"noped.txt", kPed}}, sentinels()))
+                  .tail(no_inputs_files)
+                  .fails(29, "file not found", 11, "$WORK/nodata.txt"));
+  c.push_back(Case("both_inputs_missing", {{"par.txt", no_inputs_par}})
+                  .tail(no_inputs_files)
+                  .fails(29, "file not found", 10, "$WORK/noped.txt"));
+  c.push_back(Case("input_below_a_plain_file", worked({{"par.txt", "data.txt/x\nped.txt\nt\n1 2\n2 9 -1\n"}}))
+                  .tail(" files: par.txt             ped.txt             data.txt/x          \n")
+                  .fails(29, "file not found", 11, "$WORK/data.txt/x"));
   for (const auto& [name, blanks] :
        {std::pair<std::string, std::string>{"data_file_of_blank_lines", "   \n\n \n"},
         {"data_file_of_blanks_without_line_feed", "     "}}) {
