@@ -47,7 +47,7 @@ namespace {
 void report_sizes(std::ostream& err, const RunTables& t, const Options& options) {
   if (!options.any_auto()) return;
   int32_t family = options.capacity.family;
-  if (options.auto_family) {
+  if (options.capacity.auto_family) {
     // The exact method builds no family: any limit gives its bytes.
     family = t.method == InbreedingMethod::Exact ? Capacities{}.family
                                                  : std::max(t.largest_family, int32_t{1});

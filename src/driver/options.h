@@ -15,16 +15,17 @@ inline constexpr int32_t kMostFamilyMembers = 10000000;
 struct Options {
   Capacities capacity;
   InbreedingMethod method = InbreedingMethod::Family;
-  bool auto_family = false;
   // What the command line asks for besides a run.
   enum class Action { Run, Help, Version, Refuse } action = Action::Run;
   std::string refusal;  // the message for a refused command line
-  bool any_auto() const { return capacity.auto_animals || auto_family || capacity.auto_classes; }
+  bool any_auto() const {
+    return capacity.auto_animals || capacity.auto_family || capacity.auto_classes;
+  }
 };
 
 Options parse_options(const std::vector<std::string>& arguments);
 
-extern const char* const kUsage;
+extern const std::string kUsage;
 extern const char* const kVersion;
 
 }  // namespace parclas

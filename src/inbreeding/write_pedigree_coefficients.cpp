@@ -67,7 +67,8 @@ void write_pedigree_coefficients(Run& run) {
     }
     const int32_t numbers[4] = {animal, sire, dam, static_cast<int32_t>(scaled)};
     const int p = splice_integers(line, numbers);
-    const Identifier& id = (animal >= 1 && animal <= t.capacity.animals) ? t.identifier[animal] : kNoIdentifier;
+    const Identifier& id =
+        (animal >= 1 && animal <= t.capacity.animals) ? t.identifier[animal] : kNoIdentifier;
     io.write_formatted(kCoefficientUnit, kCoefficientLine,
                        {std::string_view(line, static_cast<size_t>(p)), text_of(id)});
   }

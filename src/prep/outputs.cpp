@@ -150,8 +150,8 @@ bool outputs_clash_with_inputs(const Options& o, std::string& error) {
   for (const std::string& input : {o.pedigree, o.data}) {
     if (input.empty()) continue;
     for (const char* name : kOutputNames) {
-      std::error_code ec;
-      if (fs::equivalent(input, fs::path(o.out) / name, ec)) {
+      std::error_code same_ec;
+      if (fs::equivalent(input, fs::path(o.out) / name, same_ec)) {
         error = "input file " + input + " would be replaced by the output file " + name + " in " + o.out;
         return true;
       }

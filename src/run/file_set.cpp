@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "run/run.h"
+#include "text/fields.h"
 
 namespace parclas {
 
@@ -24,12 +25,6 @@ constexpr OutputFile kOutputs[] = {
     {kRecodedDataUnit, "domrec", &RunTables::data_file},
     {kClassIdUnit, "domid", &RunTables::relationship_file},
 };
-
-std::string trimmed(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return std::string(s);
-}
 
 // A file of the run as the clash check compares it.
 struct RunFile {
@@ -69,10 +64,12 @@ void check_output_names(Run& run) {
   RunTables& t = run.t;
   std::vector<RunFile> inputs;
   for (const FileName* input : {&t.parameter_file, &t.relationship_file, &t.data_file}) {
-    inputs.emplace_back(trimmed(text_of(*input)));
+    inputs.emplace_back(std::string(trim_blanks(text_of(*input))));
   }
   std::vector<RunFile> outputs;
-  for (const OutputFile& o : kOutputs) outputs.emplace_back(trimmed(derived_name(o.prefix, t.*o.base)));
+  for (const OutputFile& o : kOutputs) {
+    outputs.emplace_back(std::string(trim_blanks(derived_name(o.prefix, t.*o.base))));
+  }
   for (size_t k = 0; k < outputs.size(); ++k) {
     bool clash = false;
     for (const RunFile& input : inputs) clash = clash || outputs[k].same_as(input);

@@ -29,6 +29,7 @@ struct Capacities {
   int32_t family = 500;  // members of one family (fammax); 0: no limit
   int32_t classes = kCombinationRows;
   bool auto_animals = false;
+  bool auto_family = false;
   bool auto_classes = false;
 };
 // Class rows "auto" starts with, doubling as long as a search meets the probe

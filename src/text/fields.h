@@ -25,4 +25,12 @@ int splice_integers(char* out, std::span<const int32_t> values);
 
 inline constexpr int kSplicedWidth = 12;  // room one integer needs, with its blank
 
+// `s` without the characters of `blanks` at either end: names and fields
+// are compared and opened without the blanks that pad them.
+constexpr std::string_view trim_blanks(std::string_view s, std::string_view blanks = " ") {
+  const size_t first = s.find_first_not_of(blanks);
+  if (first == std::string_view::npos) return {};
+  return s.substr(first, s.find_last_not_of(blanks) - first + 1);
+}
+
 }  // namespace parclas

@@ -14,18 +14,14 @@
 #include <ostream>
 #include <stdexcept>
 
+#include "text/fields.h"
+
 namespace parclas {
 
 namespace {
 
 constexpr size_t kReadChunk = 1 << 20;
 constexpr size_t kWriteChunk = 1 << 20;
-
-std::string_view trim_blanks(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
 
 const char* describe(IoError error) {
   switch (error) {

@@ -758,7 +758,8 @@ std::vector<Case> line_shapes() {
   c.push_back(Case("both_inputs_missing", {{"par.txt", no_inputs_par}})
                   .tail(no_inputs_files)
                   .fails(29, "file not found", 10, "$WORK/noped.txt"));
-  c.push_back(Case("input_below_a_plain_file", worked({{"par.txt", "data.txt/x\nped.txt\nt\n1 2\n2 9 -1\n"}}))
+  const std::string below_par = "data.txt/x\nped.txt\nt\n1 2\n2 9 -1\n";
+  c.push_back(Case("input_below_a_plain_file", worked({{"par.txt", below_par}}))
                   .tail(" files: par.txt             ped.txt             data.txt/x          \n")
                   .fails(29, "file not found", 11, "$WORK/data.txt/x"));
   for (const auto& [name, blanks] :

@@ -99,8 +99,8 @@ TEST_P(Golden, MatchesByteForByte) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Golden, ::testing::ValuesIn(case_names()),
-                         [](const auto& info) {
-                           std::string name = info.param;
+                         [](const auto& row_info) {
+                           std::string name = row_info.param;
                            for (char& c : name) {
                              if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                            }

@@ -626,7 +626,7 @@ INSTANTIATE_TEST_SUITE_P(
                            " pedigree loop: animal is its own ancestor:          890",
                            {"--inbreeding", "exact"},
                            "exact"}),
-    [](const auto& info) { return std::string(info.param.set) + "_" + info.param.label; });
+    [](const auto& row_info) { return std::string(row_info.param.set) + "_" + row_info.param.label; });
 
 // The script the README gives users to find the animals behind these stops
 // lists every family over 500 members and every member of a loop.

@@ -98,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(Runs, FamilyLimit,
                                            LimitRow{"six_hundred_fit_under_no_limit", 0, 600, false},
                                            LimitRow{"six_hundred_stop_by_default", fammax, 600, true},
                                            LimitRow{"six_hundred_fit_under_600", 600, 600, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row_info) { return std::string(row_info.param.name); });
 
 // The real pedigrees with families over 500 members run to their end with no
 // limit, every animal at the thousandths of its exact inbreeding.

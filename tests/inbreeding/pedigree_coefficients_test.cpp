@@ -35,21 +35,21 @@ const char* const kPedigree =
 
 // Hand-checked: F5 = 0.25, F9 = F10 = 0.625, every other animal 0.
 const char* const kCoefficients[] = {
-    "1 0 0 1000",     // founder
-    "2 0 0 1000",     //
-    "3 1 2 2000",     // 4 / 2
-    "4 1 2 2000",     //
-    "5 3 4 2000",     // parents not inbred
-    "6 5 0 1454",     // 4 / (3 - 0.25): the known parent counts once
-    "7 0 5 1454",     //
-    "8 5 20 1454",    // a group dam: the same value
-    "9 5 5 2666",     // 4 / (2 - 0.25 - 0.25)
-    "10 5 5 2666",    // code 2 naming one parent twice: as code 1
-    "11 6 7 2000",    // code 4 with both parents: as code 1
-    "12 0 0 1000",    // code 0 without parents: as code 3
-    "13 6 0 1333",    // 4 / 3
-    "14 5 0 1454",    // code 9 with one parent: as code 2
-    "15 0 0 1000",    // code 2 without parents: as code 3
+    "1 0 0 1000",   // founder
+    "2 0 0 1000",   //
+    "3 1 2 2000",   // 4 / 2
+    "4 1 2 2000",   //
+    "5 3 4 2000",   // parents not inbred
+    "6 5 0 1454",   // 4 / (3 - 0.25): the known parent counts once
+    "7 0 5 1454",   //
+    "8 5 20 1454",  // a group dam: the same value
+    "9 5 5 2666",   // 4 / (2 - 0.25 - 0.25)
+    "10 5 5 2666",  // code 2 naming one parent twice: as code 1
+    "11 6 7 2000",  // code 4 with both parents: as code 1
+    "12 0 0 1000",  // code 0 without parents: as code 3
+    "13 6 0 1333",  // 4 / 3
+    "14 5 0 1454",  // code 9 with one parent: as code 2
+    "15 0 0 1000",  // code 2 without parents: as code 3
 };
 
 constexpr int kAnimals = 15;

@@ -167,7 +167,7 @@ const PrepCase kCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Prep, PrepCheck, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row_info) { return std::string(row_info.param.name); });
 
 TEST(PrepCommandLine, MissingOutputFolderIsABadCommandLine) {
   std::ostringstream console;

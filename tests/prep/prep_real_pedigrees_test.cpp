@@ -194,7 +194,7 @@ const RealCase kCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Raw, PrepRealPedigree, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row_info) { return std::string(row_info.param.name); });
 
 }  // namespace
 }  // namespace parclas

@@ -207,16 +207,22 @@ TEST_F(TextIOTest, ConnectFailuresAreReportedAndCreateNothing) {
     FileUse use;
     std::string report;  // the read-error report; empty: the connect succeeds
   };
+  auto not_found = [this](const std::string& name) {
+    return "severe (29): file not found, unit 30, file " + file(name);
+  };
+  auto open_failure = [](const std::string& path) {
+    return "severe (30): open failure, unit 30, file " + path;
+  };
   const Case cases[] = {
-      {file("absent.txt"), FileUse::Input, "severe (29): file not found, unit 30, file " + file("absent.txt")},
-      {file("no/such/dir.txt"), FileUse::Input, "severe (29): file not found, unit 30, file " + file("no/such/dir.txt")},
-      {file("plain.txt/below.txt"), FileUse::Input, "severe (29): file not found, unit 30, file " + file("plain.txt/below.txt")},
+      {file("absent.txt"), FileUse::Input, not_found("absent.txt")},
+      {file("no/such/dir.txt"), FileUse::Input, not_found("no/such/dir.txt")},
+      {file("plain.txt/below.txt"), FileUse::Input, not_found("plain.txt/below.txt")},
       {file("plain.txt"), FileUse::Input, ""},
-      {file("no/such/dir.txt"), FileUse::Output, "severe (30): open failure, unit 30, file " + file("no/such/dir.txt")},
-      {"   ", FileUse::Input, "severe (30): open failure, unit 30, file " + cwd + "/"},
-      {"   ", FileUse::Output, "severe (30): open failure, unit 30, file " + cwd + "/"},
-      {file("sub"), FileUse::Input, "severe (30): open failure, unit 30, file " + file("sub")},
-      {file("sub"), FileUse::Output, "severe (30): open failure, unit 30, file " + file("sub")},
+      {file("no/such/dir.txt"), FileUse::Output, open_failure(file("no/such/dir.txt"))},
+      {"   ", FileUse::Input, open_failure(cwd + "/")},
+      {"   ", FileUse::Output, open_failure(cwd + "/")},
+      {file("sub"), FileUse::Input, open_failure(file("sub"))},
+      {file("sub"), FileUse::Output, open_failure(file("sub"))},
   };
   for (const Case& c : cases) {
     err.str("");
