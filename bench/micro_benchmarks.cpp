@@ -16,26 +16,21 @@
 #include "inbreeding/reference_inbreeding.h"
 #include "text/text_io.h"
 #include "text/fields.h"
+#include "splitmix.h"
 
 namespace parclas {
 namespace {
 
-uint64_t mix(uint64_t& state) {
-  uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  return z ^ (z >> 31);
-}
 
 // A data file of 200,000 records of six integers, like the generated cases.
 const std::filesystem::path& data_file() {
   static const std::filesystem::path path = [] {
     const std::filesystem::path p = std::filesystem::temp_directory_path() / "parclas-bench-data.txt";
     std::ofstream out(p, std::ios::binary);
-    uint64_t s = 1;
+    SplitMix64 s(1);
     for (int r = 0; r < 200000; ++r) {
-      out << 1 + mix(s) % 2000 << ' ' << 1 + mix(s) % 100 << ' ' << 1 + mix(s) % 500000 << ' '
-          << 1 + mix(s) % 30 << ' ' << mix(s) % 1000 << ' ' << mix(s) % 60 << '\n';
+      out << 1 + s.next() % 2000 << ' ' << 1 + s.next() % 100 << ' ' << 1 + s.next() % 500000 << ' '
+          << 1 + s.next() % 30 << ' ' << s.next() % 1000 << ' ' << s.next() % 60 << '\n';
     }
     return p;
   }();
@@ -62,14 +57,14 @@ BENCHMARK(BM_ReadIntegers)->Unit(benchmark::kMillisecond);
 
 void BM_SplitFields(benchmark::State& state) {
   std::vector<std::string> lines;
-  uint64_t s = 2;
+  SplitMix64 s(2);
   char buffer[kLineWidth + 1];
   for (int k = 0; k < 4096; ++k) {
     const int n = std::snprintf(buffer, sizeof buffer, "%d %d %d %d %d H%04d-%03d-%06d",
-                                static_cast<int>(1 + mix(s) % 500000), static_cast<int>(mix(s) % 500000),
-                                static_cast<int>(mix(s) % 500000), static_cast<int>(1 + mix(s) % 3),
-                                static_cast<int>(1 + mix(s) % 100), static_cast<int>(mix(s) % 2000),
-                                static_cast<int>(mix(s) % 100), k);
+                                static_cast<int>(1 + s.next() % 500000), static_cast<int>(s.next() % 500000),
+                                static_cast<int>(s.next() % 500000), static_cast<int>(1 + s.next() % 3),
+                                static_cast<int>(1 + s.next() % 100), static_cast<int>(s.next() % 2000),
+                                static_cast<int>(s.next() % 100), k);
     std::string line(buffer, static_cast<size_t>(n));
     line.resize(kLineWidth, ' ');
     lines.push_back(line);
@@ -95,10 +90,10 @@ void BM_Hashfind(benchmark::State& state) {
   TextIO io(in, out, out);
   int32_t count = 0;
   std::vector<std::array<int32_t, 2>> pairs;
-  uint64_t s = 3;
+  SplitMix64 s(3);
   while (count < 280000) {
-    int32_t a = static_cast<int32_t>(1 + mix(s) % 500000);
-    int32_t b = static_cast<int32_t>(1 + mix(s) % 500000);
+    int32_t a = static_cast<int32_t>(1 + s.next() % 500000);
+    int32_t b = static_cast<int32_t>(1 + s.next() % 500000);
     ordpair(a, b);
     const int32_t key[2] = {a, b};
     hashfind(io, key, table.get(), kCombinationRows, HashMode::Insert, count);
@@ -118,12 +113,12 @@ BENCHMARK(BM_Hashfind);
 // kernel: a line of few breeders per generation, some unknown parents.
 std::vector<FamilyMember> family(int32_t n) {
   std::vector<FamilyMember> members(static_cast<size_t>(n) + 1);
-  uint64_t s = 4;
+  SplitMix64 s(4);
   for (int32_t k = 1; k <= n; ++k) {
     const int32_t year = 1 + k * 90 / n;
     auto parent = [&]() -> int32_t {
-      if (k <= 4 || mix(s) % 10 == 0) return year - kGroups;
-      const int32_t back = 1 + static_cast<int32_t>(mix(s) % 8);
+      if (k <= 4 || s.next() % 10 == 0) return year - kGroups;
+      const int32_t back = 1 + static_cast<int32_t>(s.next() % 8);
       return k - back > 0 ? k - back : year - kGroups;
     };
     members[static_cast<size_t>(k)] = {parent(), parent(), k, year};

@@ -42,6 +42,8 @@
 #include <string>
 #include <vector>
 
+#include "splitmix.h"
+
 namespace {
 
 constexpr int kYears = 100;
@@ -61,25 +63,19 @@ constexpr int kRecordLength = 6;
 constexpr int kAnimalColumn = 3;
 constexpr int kRecordedYears = 10;
 
-// splitmix64: small, fast and identical everywhere.
+// The shared generator with this program's start and range rules.
 class Random {
  public:
-  explicit Random(uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull) {}
-  uint64_t next() {
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
+  explicit Random(uint64_t seed) : core_(parclas::SplitMix64::seeded(seed, 0x632BE59BD9B4E019ull)) {}
   // 0 .. n-1 for n >= 1.
-  uint32_t below(uint32_t n) {
-    return static_cast<uint32_t>(((next() >> 32) * n) >> 32);
-  }
+  uint32_t below(uint32_t n) { return core_.scaled_below(n); }
   // True with probability per_mille / 1000.
   bool chance(uint32_t per_mille) { return below(1000) < per_mille; }
+  // Uniform in [0, 1).
+  double unit() { return core_.unit(); }
 
  private:
-  uint64_t state_;
+  parclas::SplitMix64 core_;
 };
 
 struct Animal {
@@ -531,7 +527,7 @@ class Population {
     while (r >= kCumulativePerMille[k]) ++k;
     return k + 1;
   }
-  double uniform() { return static_cast<double>(rng_.next() >> 11) * 0x1.0p-53; }
+  double uniform() { return rng_.unit(); }
   int32_t add(int32_t sire, int32_t dam, int32_t year, int32_t herd, bool male) {
     Animal a;
     a.sire = sire;

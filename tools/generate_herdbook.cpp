@@ -27,6 +27,8 @@
 #include <string>
 #include <vector>
 
+#include "splitmix.h"
+
 namespace {
 
 constexpr int kYears = 60;
@@ -37,20 +39,15 @@ constexpr uint32_t kSireUnknownPerMille = 50;
 constexpr uint32_t kDamUnknownPerMille = 30;
 constexpr int kHerds = 20000;
 
+// The shared generator with this program's start and range rules.
 class Random {
  public:
-  explicit Random(uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull) {}
-  uint64_t next() {
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  uint32_t below(uint32_t n) { return static_cast<uint32_t>(next() % n); }
-  double unit() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
+  explicit Random(uint64_t seed) : core_(parclas::SplitMix64::seeded(seed, 0x632BE59BD9B4E019ull)) {}
+  uint32_t below(uint32_t n) { return static_cast<uint32_t>(core_.remainder_below(n)); }
+  double unit() { return core_.unit(); }
 
  private:
-  uint64_t state_;
+  parclas::SplitMix64 core_;
 };
 
 struct Animal {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "prep/big_vector.h"
+#include "run/table_memory.h"
 
 namespace parclas::prep {
 namespace {
@@ -25,7 +25,7 @@ struct alignas(16) Node {
 // offspring only the other parent's side is walked, up to the marked ones.
 class AncestorCounter {
  public:
-  AncestorCounter(BigVector<Node>& nodes, uint32_t limit) : nodes_(nodes), limit_(limit) {}
+  AncestorCounter(TableVector<Node>& nodes, uint32_t limit) : nodes_(nodes), limit_(limit) {}
 
   // Marks `k` with its ancestors as the shared side; returns their number.
   uint32_t mark_shared(uint32_t k) {
@@ -72,7 +72,7 @@ class AncestorCounter {
     return found;
   }
 
-  BigVector<Node>& nodes_;
+  TableVector<Node>& nodes_;
   std::vector<uint32_t> stack_;
   uint32_t limit_;
   uint32_t stamp_ = 0;
@@ -81,7 +81,7 @@ class AncestorCounter {
 
 // Parents with the cut applied; animals by generation with it.
 struct CutPedigree {
-  BigVector<Node> nodes;
+  TableVector<Node> nodes;
   std::vector<uint32_t> by_generation;  // generation by generation
   std::vector<size_t> generation_start;
 };

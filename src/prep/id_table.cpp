@@ -34,7 +34,7 @@ size_t IdTable::slot_of(std::string_view id, uint32_t tag) const {
 }
 
 void IdTable::grow() {
-  BigVector<uint64_t> old;
+  TableVector<uint64_t> old;
   old.swap(slots_);
   slots_.assign(old.empty() ? 1024 : old.size() * 2, 0);
   const size_t mask = slots_.size() - 1;

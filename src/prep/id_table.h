@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "prep/big_vector.h"
+#include "run/table_memory.h"
 
 namespace parclas::prep {
 
@@ -29,11 +29,11 @@ class IdTable {
   size_t slot_of(std::string_view id, uint32_t tag) const;
   void grow();
 
-  BigVector<char> chars_;
-  BigVector<uint64_t> starts_{0};
+  TableVector<char> chars_;
+  TableVector<uint64_t> starts_{0};
   // Per slot: the hash tag in the high half, index + 1 in the low half (0:
   // empty). Probes compare tags first, so they seldom touch the strings.
-  BigVector<uint64_t> slots_;
+  TableVector<uint64_t> slots_;
 };
 
 }  // namespace parclas::prep

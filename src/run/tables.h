@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "run/table_memory.h"
+
 namespace parclas {
 
 inline constexpr int relmax = 500000;             // animal numbers 1..relmax
@@ -38,23 +40,6 @@ inline constexpr int32_t kAutoFirstClassRows = kCombinationRows;
 inline constexpr int32_t kMostAnimals = 100000000;
 inline constexpr int32_t kMostClassRows = 256000000;
 
-// Memory for the large tables: aligned to and advised for huge pages, which
-// spares the many random look-ups of a national-size run most of their
-// address-translation misses. Small tables come from the ordinary heap.
-void* allocate_table(size_t bytes);
-void free_table(void* p, size_t bytes) noexcept;
-
-template <class Row>
-struct TableAllocator {
-  using value_type = Row;
-  TableAllocator() = default;
-  template <class Other>
-  TableAllocator(const TableAllocator<Other>&) {}
-  Row* allocate(size_t n) { return static_cast<Row*>(allocate_table(n * sizeof(Row))); }
-  void deallocate(Row* p, size_t n) noexcept { free_table(p, n * sizeof(Row)); }
-  friend bool operator==(const TableAllocator&, const TableAllocator&) { return true; }
-};
-
 // A table of rows addressed directly by number, row 0 included, sized at the
 // start of the run. It reads as a plain array: `table[row]`, `&table[1]`.
 template <class Row>
@@ -69,11 +54,11 @@ class FlatTable {
   }
   // Rows 0..last: the rows kept, new rows zero.
   void grow_to(int32_t last) { rows_.resize(static_cast<size_t>(last) + 1, Row{}); }
-  void release() { std::vector<Row, TableAllocator<Row>>().swap(rows_); }
+  void release() { TableVector<Row>().swap(rows_); }
   int32_t last() const { return static_cast<int32_t>(rows_.size()) - 1; }
 
  private:
-  std::vector<Row, TableAllocator<Row>> rows_;
+  TableVector<Row> rows_;
 };
 
 // How the inbreeding of every animal is computed: family by family in single

@@ -7,23 +7,20 @@
 #include <vector>
 
 #include "run/tables.h"
+#include "splitmix.h"
 
 namespace parclas::testing_support {
 
+// The shared generator with the tests' start and range rules.
 class Random {
  public:
-  explicit Random(uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 1) {}
-  uint64_t next() {
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
+  explicit Random(uint64_t seed) : core_(SplitMix64::seeded(seed, 1)) {}
+  uint64_t next() { return core_.next(); }
   int32_t below(int32_t n) { return static_cast<int32_t>((next() >> 33) % static_cast<uint64_t>(n)); }
   bool chance(int percent) { return below(100) < percent; }
 
  private:
-  uint64_t state_;
+  SplitMix64 core_;
 };
 
 // How a random pedigree is drawn.

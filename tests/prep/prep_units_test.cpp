@@ -11,6 +11,7 @@
 #include "prep/pedigree.h"
 #include "prep/table_reader.h"
 #include "prep/values.h"
+#include "splitmix.h"
 
 namespace parclas::prep {
 namespace {
@@ -18,13 +19,8 @@ namespace {
 // A random pedigree of n animals in birth order; parents from the animals
 // born before, often the same few sires, sometimes sire = dam.
 Pedigree random_pedigree(uint32_t n, uint64_t seed, std::vector<int32_t>& year) {
-  uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
-  auto next = [&](uint32_t below) {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return static_cast<uint32_t>(state % below);
-  };
+  SplitMix64 random = SplitMix64::seeded(seed, 1);
+  auto next = [&](uint32_t below) { return static_cast<uint32_t>(random.remainder_below(below)); };
   Pedigree p;
   year.clear();
   for (uint32_t a = 0; a < n; ++a) {
