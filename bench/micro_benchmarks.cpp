@@ -83,7 +83,7 @@ BENCHMARK(BM_SplitFields);
 
 // Look-ups of stored pairs in a combination table holding 280,000 pairs, as
 // the capacity case leaves it.
-void BM_Hashfind(benchmark::State& state) {
+void BM_FindRow(benchmark::State& state) {
   auto table = std::make_unique<Combination[]>(kCombinationRows + 1);
   std::istringstream in;
   std::ostringstream out;
@@ -94,20 +94,20 @@ void BM_Hashfind(benchmark::State& state) {
   while (count < 280000) {
     int32_t a = static_cast<int32_t>(1 + s.next() % 500000);
     int32_t b = static_cast<int32_t>(1 + s.next() % 500000);
-    ordpair(a, b);
+    order_pair(a, b);
     const int32_t key[2] = {a, b};
-    hashfind(io, key, table.get(), kCombinationRows, HashMode::Insert, count);
+    find_row(io, key, table.get(), kCombinationRows, HashMode::Insert, count);
     pairs.push_back({a, b});
   }
   size_t k = 0;
   for (auto _ : state) {
     const int32_t key[2] = {pairs[k][0], pairs[k][1]};
-    benchmark::DoNotOptimize(hashfind(io, key, table.get(), kCombinationRows, HashMode::Look, count));
+    benchmark::DoNotOptimize(find_row(io, key, table.get(), kCombinationRows, HashMode::Look, count));
     if (++k == pairs.size()) k = 0;
   }
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_Hashfind);
+BENCHMARK(BM_FindRow);
 
 // A family table of n members, parents first, as HAINB hands it to the
 // kernel: a line of few breeders per generation, some unknown parents.

@@ -24,15 +24,15 @@ bool add_data_pair(Run& run, int32_t& sire, int32_t& dam);
 void grow_class_table(Run& run, int32_t passes);
 // Fills nothing: adds the eight ancestor pairs of the filled record in row k
 // and marks it expanded.
-void addanc(Run& run, int32_t k);
+void add_ancestor_pairs(Run& run, int32_t k);
 
 // Marks, tags, prunes and numbers the stored pairs; prints the four counts.
 void number_classes(Run& run);
 // Adds the references of the record in row k to the status of its ancestor
 // pairs: 1 per parental reference, 2 per grand-parental one.
-void tagcomb(Run& run, int32_t k);
+void tag_ancestor_pairs(Run& run, int32_t k);
 
 // Writes the class identifier file and the class pedigree file.
-void wrclass(Run& run);
+void write_class_files(Run& run);
 
 }  // namespace parclas

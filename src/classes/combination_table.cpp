@@ -14,7 +14,7 @@ void stop_table_full(TextIO& io, int32_t row_count) {
   io.plain_stop();
 }
 
-int32_t hashfind(TextIO& io, const int32_t (&key)[2], Combination* table, int32_t row_count,
+int32_t find_row(TextIO& io, const int32_t (&key)[2], Combination* table, int32_t row_count,
                  HashMode mode, int32_t& count, OnFull on_full) {
   int32_t r = first_row(key[0], key[1], row_count);
   for (int32_t examined = 0; examined < kProbeLimit; ++examined) {
@@ -34,20 +34,20 @@ int32_t hashfind(TextIO& io, const int32_t (&key)[2], Combination* table, int32_
   stop_table_full(io, row_count);
 }
 
-AddResult addcomb(TextIO& io, int32_t& first, int32_t& second, Combination* table,
+AddResult add_pair(TextIO& io, int32_t& first, int32_t& second, Combination* table,
                   int32_t row_count, int32_t& count, OnFull on_full) {
-  ordpair(first, second);
+  order_pair(first, second);
   const int32_t before = count;
   const int32_t key[2] = {first, second};
-  const int32_t row = hashfind(io, key, table, row_count, HashMode::Insert, count, on_full);
+  const int32_t row = find_row(io, key, table, row_count, HashMode::Insert, count, on_full);
   return {row, count != before};
 }
 
-int32_t findcomb(TextIO& io, int32_t& first, int32_t& second, Combination* table,
-                 int32_t row_count, int32_t& count) {
-  ordpair(first, second);
+int32_t find_pair(TextIO& io, int32_t& first, int32_t& second, Combination* table,
+                  int32_t row_count, int32_t& count) {
+  order_pair(first, second);
   const int32_t key[2] = {first, second};
-  return hashfind(io, key, table, row_count, HashMode::Look, count);
+  return find_row(io, key, table, row_count, HashMode::Look, count);
 }
 
 }  // namespace parclas

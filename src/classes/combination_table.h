@@ -70,19 +70,15 @@ inline void prefetch_pair(const Combination* table, int32_t row_count, int32_t a
 // The row whose key columns (member1, member2) equal `key`, inserting the key
 // in `Insert` mode when it is absent (and adding 1 to `count`); 0 when absent
 // in `Look` mode.
-int32_t hashfind(TextIO& io, const int32_t (&key)[2], Combination* table, int32_t row_count,
+int32_t find_row(TextIO& io, const int32_t (&key)[2], Combination* table, int32_t row_count,
                  HashMode mode, int32_t& count, OnFull on_full = OnFull::Stop);
 
 // The table-full message with the table's row count, and the stop.
 [[noreturn]] void stop_table_full(TextIO& io, int32_t row_count);
 
 // Puts a pair in ascending order in place.
-inline void ordpair(int32_t& a, int32_t& b) {
-  if (a > b) {
-    const int32_t c = a;
-    a = b;
-    b = c;
-  }
+inline void order_pair(int32_t& a, int32_t& b) {
+  if (a > b) std::swap(a, b);
 }
 
 struct AddResult {
@@ -91,11 +87,11 @@ struct AddResult {
 };
 
 // Orders the caller's pair in place, then finds or inserts it.
-AddResult addcomb(TextIO& io, int32_t& first, int32_t& second, Combination* table,
+AddResult add_pair(TextIO& io, int32_t& first, int32_t& second, Combination* table,
                   int32_t row_count, int32_t& count, OnFull on_full = OnFull::Stop);
 // Orders the caller's pair in place, then looks it up; 0 when absent.
-int32_t findcomb(TextIO& io, int32_t& first, int32_t& second, Combination* table,
-                 int32_t row_count, int32_t& count);
+int32_t find_pair(TextIO& io, int32_t& first, int32_t& second, Combination* table,
+                  int32_t row_count, int32_t& count);
 
 // The ancestor pairs of a record, as pairs of its fields, in the order that
 // numbers the ancestor positions 1..8 (1..4 parental, 5..8 grand-parental).

@@ -14,7 +14,7 @@ bool add_data_pair(Run& run, int32_t& sire, int32_t& dam) {
   RunTables& t = run.t;
   while (true) {
     try {
-      const AddResult added = addcomb(run.io, sire, dam, t.combination, t.capacity.classes,
+      const AddResult added = add_pair(run.io, sire, dam, t.combination, t.capacity.classes,
                                       t.combination_count, on_full(t));
       if (added.is_new) {
         t.combination[added.row].status = kPairNew;
@@ -37,7 +37,7 @@ void grow_class_table(Run& run, int32_t passes) {
     t.combination_count = 0;
     try {
       for (DataPair pair : t.data_pairs) {
-        const AddResult added = addcomb(run.io, pair.sire, pair.dam, t.combination,
+        const AddResult added = add_pair(run.io, pair.sire, pair.dam, t.combination,
                                         t.capacity.classes, t.combination_count, OnFull::Grow);
         t.combination[added.row].status = kPairNew;
         t.combination[added.row].number = t.combination_count;
@@ -50,7 +50,7 @@ void grow_class_table(Run& run, int32_t passes) {
   }
 }
 
-void addanc(Run& run, int32_t k) {
+void add_ancestor_pairs(Run& run, int32_t k) {
   RunTables& t = run.t;
   const Combination& record = t.combination[k];
   for (const FieldPair& pair : kAncestorPairs) {
@@ -59,10 +59,10 @@ void addanc(Run& run, int32_t k) {
   for (const FieldPair& pair : kAncestorPairs) {
     int32_t a = record.*pair.first;
     int32_t b = record.*pair.second;
-    ordpair(a, b);
+    order_pair(a, b);
     if (a == 0 || b == 0) continue;
     const bool same = a == b;
-    const AddResult added = addcomb(run.io, a, b, t.combination, t.capacity.classes,
+    const AddResult added = add_pair(run.io, a, b, t.combination, t.capacity.classes,
                                     t.combination_count, on_full(t));
     if (added.is_new) t.combination[added.row].status = same ? kPairExpanded : kPairNew;
   }
@@ -84,7 +84,7 @@ void expansion_pass(Run& run) {
     c.status = kPairFilled;
   }
   for (int32_t k = 1; k <= rows; ++k) {
-    if (t.combination[k].status == kPairFilled) addanc(run, k);
+    if (t.combination[k].status == kPairFilled) add_ancestor_pairs(run, k);
   }
 }
 

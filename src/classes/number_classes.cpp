@@ -11,15 +11,15 @@ const Format kPerhaps("(' perhaps could eliminate',I8,' more')");
 void add_reference(Run& run, const Combination& record, const FieldPair& pair, int32_t weight) {
   RunTables& t = run.t;
   int32_t key[2] = {record.*pair.first, record.*pair.second};
-  ordpair(key[0], key[1]);
+  order_pair(key[0], key[1]);
   if (key[0] == 0 || key[1] == 0) return;
   const int32_t row =
-      hashfind(run.io, key, t.combination, t.capacity.classes, HashMode::Look, t.combination_count);
+      find_row(run.io, key, t.combination, t.capacity.classes, HashMode::Look, t.combination_count);
   if (row != 0) t.combination[row].status += weight;
 }
 }  // namespace
 
-void tagcomb(Run& run, int32_t k) {
+void tag_ancestor_pairs(Run& run, int32_t k) {
   const Combination& record = run.t.combination[k];
   for (const FieldPair& pair : kAncestorPairs) {
     prefetch_pair(run.t.combination, run.t.capacity.classes, record.*pair.first,
@@ -44,7 +44,7 @@ void mark_tag_prune_and_number(Run& run) {
     }
   }
   for (int32_t k = 1; k <= rows; ++k) {
-    if (table[k].status != kNoPair) tagcomb(run, k);
+    if (table[k].status != kNoPair) tag_ancestor_pairs(run, k);
   }
   int32_t eliminated = 0;
   int32_t candidates = 0;
@@ -93,15 +93,15 @@ bool later_searches_fit(Run& run) {
       if (table[k].status == kNoPair || !has_grandparents(table[k])) continue;
       for (const FieldPair& pair : kAncestorPairs) {
         int32_t key[2] = {table[k].*pair.first, table[k].*pair.second};
-        ordpair(key[0], key[1]);
+        order_pair(key[0], key[1]);
         if (key[0] == 0 || key[1] == 0) continue;
-        hashfind(run.io, key, t.combination, t.capacity.classes, HashMode::Look,
+        find_row(run.io, key, t.combination, t.capacity.classes, HashMode::Look,
                  t.combination_count, OnFull::Grow);
       }
     }
     if (t.records_without_pedigree > 0) {
       const int32_t none[2] = {0, 0};
-      hashfind(run.io, none, t.combination, t.capacity.classes, HashMode::Look,
+      find_row(run.io, none, t.combination, t.capacity.classes, HashMode::Look,
                t.combination_count, OnFull::Grow);
     }
   } catch (const ClassTableFull&) {

@@ -10,7 +10,7 @@ const Format kIdLine("(I8,1X,A,1X,A)");
 constexpr int kPedigreeItems = 10;
 }  // namespace
 
-void wrclass(Run& run) {
+void write_class_files(Run& run) {
   RunTables& t = run.t;
   TextIO& io = run.io;
   Combination* table = t.combination;
@@ -32,7 +32,7 @@ void wrclass(Run& run) {
       int32_t b = c.*kAncestorPairs[n].second;
       item[n + 1] = 0;
       if (a == 0 || b == 0) continue;
-      const int32_t row = findcomb(io, a, b, table, t.capacity.classes, t.combination_count);
+      const int32_t row = find_pair(io, a, b, table, t.capacity.classes, t.combination_count);
       if (row != 0) {
         item[n + 1] = table[row].number;
         mask |= 1 << n;

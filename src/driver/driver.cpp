@@ -30,7 +30,7 @@ constexpr Stage kStages[] = {
     {"expansion", expand_combinations},
     {"numbering", number_classes},
     {"pedigree coefficients", write_pedigree_coefficients},
-    {"class files", wrclass},
+    {"class files", write_class_files},
     {"recoded data", write_recoded_data},
     {"new parameter file", write_parameter_file},
     {"unwritten outputs", empty_unwritten_outputs},

@@ -20,10 +20,10 @@ class CombinationTableTest : public ::testing::Test {
   int32_t count = 0;
 
   AddResult add(int32_t a, int32_t b) {
-    return addcomb(io, a, b, table.get(), kCombinationRows, count);
+    return add_pair(io, a, b, table.get(), kCombinationRows, count);
   }
   int32_t find(int32_t a, int32_t b) {
-    return findcomb(io, a, b, table.get(), kCombinationRows, count);
+    return find_pair(io, a, b, table.get(), kCombinationRows, count);
   }
 };
 
@@ -31,7 +31,7 @@ TEST_F(CombinationTableTest, APairLandsOnTheRowOfItsHash) {
   // (7, 3) is ordered to (3, 7): 3 x 433 + 7 x 53 = 1670, first row 1671.
   int32_t a = 7;
   int32_t b = 3;
-  const AddResult r = addcomb(io, a, b, table.get(), kCombinationRows, count);
+  const AddResult r = add_pair(io, a, b, table.get(), kCombinationRows, count);
   EXPECT_EQ(r.row, 1671);
   EXPECT_TRUE(r.is_new);
   EXPECT_EQ(a, 3);
@@ -106,10 +106,10 @@ TEST_F(CombinationTableTest, TwoThousandTakenRowsStopTheRun) {
 TEST(PairOrder, OrdpairSwapsOnlyDescendingPairs) {
   int32_t a = 9;
   int32_t b = 2;
-  ordpair(a, b);
+  order_pair(a, b);
   EXPECT_EQ(a, 2);
   EXPECT_EQ(b, 9);
-  ordpair(a, b);
+  order_pair(a, b);
   EXPECT_EQ(a, 2);
   EXPECT_EQ(b, 9);
 }
