@@ -150,10 +150,10 @@ int32_t smallest_own_ancestor(std::span<const PedigreeRow> ped, int32_t n,
   return smallest;
 }
 
-}  // namespace
-
-ExactOutcome exact_inbreeding(std::span<const PedigreeRow> pedigree, int32_t n,
-                              std::span<float> coefficient) {
+// The whole method, storing each animal's coefficient as a Value.
+template <class Value>
+ExactOutcome compute_exact_inbreeding(std::span<const PedigreeRow> pedigree, int32_t n,
+                                      std::span<Value> coefficient) {
   if (n <= 0) return {};
   if (pedigree.size() <= static_cast<size_t>(n) || coefficient.size() <= static_cast<size_t>(n)) {
     throw std::invalid_argument("exact_inbreeding: tables shorter than the animal count");
@@ -354,9 +354,21 @@ ExactOutcome exact_inbreeding(std::span<const PedigreeRow> pedigree, int32_t n,
   }
 
   for (int32_t s = 1; s <= n; ++s) {
-    coefficient[static_cast<size_t>(animal_in[s])] = static_cast<float>(inbreeding_in(s));
+    coefficient[static_cast<size_t>(animal_in[s])] = static_cast<Value>(inbreeding_in(s));
   }
   return {};
+}
+
+}  // namespace
+
+ExactOutcome exact_inbreeding(std::span<const PedigreeRow> pedigree, int32_t n,
+                              std::span<float> coefficient) {
+  return compute_exact_inbreeding(pedigree, n, coefficient);
+}
+
+ExactOutcome exact_inbreeding(std::span<const PedigreeRow> pedigree, int32_t n,
+                              std::span<double> coefficient) {
+  return compute_exact_inbreeding(pedigree, n, coefficient);
 }
 
 }  // namespace parclas

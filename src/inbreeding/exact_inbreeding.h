@@ -23,5 +23,8 @@ struct ExactOutcome {
 // leaves `coefficient` as it was.
 ExactOutcome exact_inbreeding(std::span<const PedigreeRow> pedigree, int32_t n,
                               std::span<float> coefficient);
+// The same, with each coefficient as computed, in double precision.
+ExactOutcome exact_inbreeding(std::span<const PedigreeRow> pedigree, int32_t n,
+                              std::span<double> coefficient);
 
 }  // namespace parclas
