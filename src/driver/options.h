@@ -15,6 +15,8 @@ inline constexpr int32_t kMostFamilyMembers = 10000000;
 struct Options {
   Capacities capacity;
   InbreedingMethod method = InbreedingMethod::Family;
+  ClassInverseRequest class_inverse;
+  bool class_inverse_rule_given = false;
   // What the command line asks for besides a run.
   enum class Action { Run, Help, Version, Refuse } action = Action::Run;
   std::string refusal;  // the message for a refused command line

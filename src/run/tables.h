@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "run/table_memory.h"
@@ -65,6 +66,22 @@ class FlatTable {
 // precision (the defined method), or exactly, animal by animal.
 enum class InbreedingMethod { Family, Exact };
 
+// The inverse of the class covariance matrix, when the command line asks for
+// it: the file, and how each class is regressed on its ancestor classes.
+enum class ClassInverseRule { Exact, Mask };
+struct ClassInverseRequest {
+  std::string file;  // empty: not asked for
+  ClassInverseRule rule = ClassInverseRule::Exact;
+};
+// While the inverse is written: the file it replaces at the normal end, the
+// file it goes to beside it until then (empty: written in place), and the
+// line the run then ends with on the error stream.
+struct ClassInverseOutput {
+  std::string target;
+  std::string partial;
+  std::string report;
+};
+
 // One animal's row of the pedigree table.
 struct PedigreeRow {
   int32_t sire;
@@ -117,6 +134,8 @@ struct RunTables {
   Capacities capacity;
   InbreedingMethod method = InbreedingMethod::Family;
   int32_t largest_family;  // members of the largest family the inbreeding stage built
+  ClassInverseRequest class_inverse;
+  ClassInverseOutput class_inverse_output;
 
   // Answers and names.
   FileName parameter_file;
