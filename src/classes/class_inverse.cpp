@@ -36,17 +36,68 @@ struct Classes {
   int32_t with_line = 0;
   int32_t pairs = 0;
   int32_t total = 0;
-  std::vector<int32_t> row;  // row of each pair class in the class table
+  TableVector<int32_t> row;  // row of each pair class in the class table
   // Per class with a line, per ancestor position: the class number there; 0
   // where a member is unknown; -(k + 1) for a pair of known members that is
   // not stored (eliminated), when those are kept as unstored[k].
-  std::vector<std::array<int32_t, kPositions>> line;
+  TableVector<std::array<int32_t, kPositions>> line;
   std::vector<AnimalPair> unstored;
 };
 
 [[noreturn]] void fault(const std::string& what) {
   throw std::logic_error("class inverse: " + what);
 }
+
+// The stored classes by their pair, for the look-ups of the class pedigree
+// lines. The class table keeps the rows of pruned pairs and probes 17 rows
+// apart, so a search for a pruned pair meets many rows, each a cache miss;
+// this index holds only the classes, at most half full, probed slot after
+// slot: a pair is found, or found missing, within a cache line or two.
+class ClassIndex {
+ public:
+  explicit ClassIndex(int64_t classes) {
+    while (slots_ < 2 * static_cast<uint64_t>(classes)) {
+      slots_ *= 2;
+      ++bits_;
+    }
+    slot_.assign(slots_, Slot{0, 0});
+  }
+  void add(int32_t a, int32_t b, int32_t number) {
+    const uint64_t key = key_of(a, b);
+    uint64_t s = home(key);
+    while (slot_[s].key != 0) s = (s + 1) & (slots_ - 1);
+    slot_[s] = {key, number};
+  }
+  void prefetch(int32_t a, int32_t b) const {
+#if defined(__GNUC__)
+    if (a != 0 && b != 0) __builtin_prefetch(&slot_[home(key_of(a, b))]);
+#endif
+  }
+  // The class of the pair, 0 when it is not a class.
+  int32_t find(int32_t a, int32_t b) const {
+    const uint64_t key = key_of(a, b);
+    for (uint64_t s = home(key);; s = (s + 1) & (slots_ - 1)) {
+      if (slot_[s].key == key) return slot_[s].number;
+      if (slot_[s].key == 0) return 0;
+    }
+  }
+
+ private:
+  struct Slot {
+    uint64_t key;  // 0: free
+    int32_t number;
+  };
+  static uint64_t key_of(int32_t a, int32_t b) {
+    if (a > b) std::swap(a, b);
+    return static_cast<uint64_t>(static_cast<uint32_t>(a)) << 32 | static_cast<uint32_t>(b);
+  }
+  uint64_t home(uint64_t key) const {
+    return key * 0x9E3779B97F4A7C15ull >> (64 - bits_);
+  }
+  uint64_t slots_ = 16;
+  int bits_ = 4;
+  TableVector<Slot> slot_;
+};
 
 Classes collect_classes(Run& run, bool keep_unstored) {
   RunTables& t = run.t;
@@ -56,32 +107,41 @@ Classes collect_classes(Run& run, bool keep_unstored) {
   k.total = k.pairs + t.own_class_animals;
   k.row.assign(static_cast<size_t>(k.pairs) + 1, 0);
   const Combination* table = t.combination;
+  ClassIndex index(k.pairs);
   for (int32_t r = 1; r <= t.capacity.classes; ++r) {
-    if (table[r].status == kNoPair) continue;
-    const int32_t c = table[r].number;
-    if (c < 1 || c > k.pairs || k.row[c] != 0) fault("class numbers do not run 1..C");
-    k.row[c] = r;
+    const Combination& c = table[r];
+    if (c.status == kNoPair) continue;
+    if (c.number < 1 || c.number > k.pairs || k.row[c.number] != 0) {
+      fault("class numbers do not run 1..C");
+    }
+    k.row[c.number] = r;
+    index.add(c.member1, c.member2, c.number);
+  }
+  for (int32_t c = 1; c <= k.pairs; ++c) {
+    if (k.row[c] == 0) fault("class numbers do not run 1..C");
   }
   k.line.resize(static_cast<size_t>(k.with_line) + 1);
+  // The look-ups each wait on memory: those of a few classes ahead are asked
+  // for while the current ones are made.
+  constexpr int32_t kAhead = 2;
+  auto ask_ahead = [&](int32_t c) {
+    const Combination& record = table[k.row[c]];
+    for (const FieldPair& pair : kAncestorPairs) index.prefetch(record.*pair.first, record.*pair.second);
+  };
+  for (int32_t c = 1; c <= std::min(kAhead, k.with_line); ++c) ask_ahead(c);
   for (int32_t c = 1; c <= k.with_line; ++c) {
-    if (k.row[c] == 0) fault("class numbers do not run 1..C");
+    if (c + kAhead <= k.with_line) ask_ahead(c + kAhead);
     const Combination& record = table[k.row[c]];
     if (!has_grandparents(record)) fault("a class pedigree line without parent classes");
-    for (const FieldPair& pair : kAncestorPairs) {
-      prefetch_pair(table, t.capacity.classes, record.*pair.first, record.*pair.second);
-    }
     for (int n = 0; n < kPositions; ++n) {
-      int32_t a = record.*kAncestorPairs[n].first;
-      int32_t b = record.*kAncestorPairs[n].second;
+      const int32_t a = record.*kAncestorPairs[n].first;
+      const int32_t b = record.*kAncestorPairs[n].second;
       int32_t& code = k.line[c][n];
       code = 0;
       if (a == 0 || b == 0) continue;
-      const int32_t found =
-          find_pair(run.io, a, b, t.combination, t.capacity.classes, t.combination_count);
-      if (found != 0) {
-        code = table[found].number;
-      } else if (keep_unstored) {
-        k.unstored.push_back({a, b});
+      code = index.find(a, b);
+      if (code == 0 && keep_unstored) {
+        k.unstored.push_back({std::min(a, b), std::max(a, b)});
         code = -static_cast<int32_t>(k.unstored.size());
       }
     }
@@ -102,14 +162,21 @@ std::vector<int32_t> own_class_animals(const RunTables& t, const Classes& k) {
   return animal;
 }
 
-// The regression of each class on its distinct ancestor classes: entries
-// begin[c] .. begin[c + 1] of `ancestor` and `coefficient` (classes with a
-// line only), and every class's residual variance.
+// The regression of a class with a line on its distinct ancestor classes,
+// with its residual variance: one record, as the assembly reads it for every
+// class that names an ancestor, in two whole cache lines (the large tables
+// start on a huge page).
+struct LineRegression {
+  double coefficient[kPositions];
+  double residual;
+  int32_t ancestor[kPositions];
+  int32_t count;
+  int32_t unused[5];
+};
+static_assert(sizeof(LineRegression) == 128);
 struct Regressions {
-  std::vector<int64_t> begin;  // classes 1..with_line + 1
-  std::vector<int32_t> ancestor;
-  std::vector<double> coefficient;
-  std::vector<double> residual;  // classes 1..total
+  TableVector<LineRegression> line;  // classes 1..with_line
+  std::vector<double> residual;      // every class, 1..total
 };
 
 // One distinct ancestor class of a class: its number and the indices of its
@@ -146,24 +213,22 @@ void check_residual(double r, int32_t c) {
 
 Regressions mask_regressions(const Classes& k) {
   Regressions g;
-  g.begin.assign(static_cast<size_t>(k.with_line) + 2, 0);
+  g.line.resize(static_cast<size_t>(k.with_line) + 1);
   g.residual.assign(static_cast<size_t>(k.total) + 1, 1.0);
-  g.ancestor.reserve(static_cast<size_t>(k.with_line) * kPositions);
-  g.coefficient.reserve(static_cast<size_t>(k.with_line) * kPositions);
   Ancestor ancestors[kPositions];
   for (int32_t c = 1; c <= k.with_line; ++c) {
-    g.begin[c] = static_cast<int64_t>(g.ancestor.size());
+    LineRegression& rc = g.line[c];
+    rc.count = 0;
     int parental = 0;
     int grand_parental = 0;
     const int count = distinct_ancestors(k.line[c], ancestors, parental, grand_parental);
     for (int a = 0; a < count; ++a) {
       if (ancestors[a].mask == 0.0) continue;
-      g.ancestor.push_back(ancestors[a].number);
-      g.coefficient.push_back(ancestors[a].mask);
+      rc.ancestor[rc.count] = ancestors[a].number;
+      rc.coefficient[rc.count++] = ancestors[a].mask;
     }
-    g.residual[c] = 1.0 - parental / 4.0 + grand_parental / 16.0;
+    rc.residual = g.residual[c] = 1.0 - parental / 4.0 + grand_parental / 16.0;
   }
-  g.begin[static_cast<size_t>(k.with_line) + 1] = static_cast<int64_t>(g.ancestor.size());
   return g;
 }
 
@@ -174,9 +239,9 @@ Regressions mask_regressions(const Classes& k) {
 // member, a(X, Y) = (a(X, sire Y) + a(X, dam Y)) / 2, which are the
 // relationships at positions 1 and 2 (3 and 4 when X is the later one).
 struct Relationships {
-  std::vector<double> inbreeding;  // F of animals 0..n
-  std::vector<double> of_class;    // classes 1..pairs
-  std::vector<double> unstored;    // as Classes::unstored
+  TableVector<double> inbreeding;  // F of animals 0..n
+  TableVector<double> of_class;    // classes 1..pairs
+  TableVector<double> unstored;    // as Classes::unstored
 
   double at(int32_t code) const {
     if (code > 0) return of_class[static_cast<size_t>(code)];
@@ -187,39 +252,65 @@ struct Relationships {
 
 Relationships class_relationships(const RunTables& t, const Classes& k) {
   const int32_t n = t.largest_animal;
-  const std::span<const PedigreeRow> pedigree(static_cast<const PedigreeRow*>(t.pedigree), static_cast<size_t>(n) + 1);
+  const std::span<const PedigreeRow> pedigree(static_cast<const PedigreeRow*>(t.pedigree),
+                                              static_cast<size_t>(n) + 1);
   Relationships rel;
   rel.inbreeding.assign(static_cast<size_t>(n) + 1, 0.0);
   if (exact_inbreeding(pedigree, n, std::span<double>(rel.inbreeding)).loop) {
     fault("a pedigree loop");
   }
-  const std::vector<double>& F = rel.inbreeding;
+  const TableVector<double>& F = rel.inbreeding;
+  TableVector<int32_t> position;
+  if (!parents_first_positions(pedigree, n, position)) fault("a pedigree loop");
   const Combination* table = t.combination;
   rel.of_class.assign(static_cast<size_t>(k.pairs) + 1, 0.0);
+  rel.unstored.assign(k.unstored.size(), 0.0);
 
+  // An unstored pair at a parental position, X with a parent P of the other
+  // member, follows from the grand-parental positions when X comes after P
+  // in the parents-first order (X is then no ancestor of P):
+  // a(X, P) = (a(sire X, P) + a(dam X, P)) / 2. Grand-parental pairs are
+  // always stored, as their references count 2.
+  constexpr int kFrom[kParentalPositions][2] = {{4, 6}, {5, 7}, {4, 5}, {6, 7}};
+  auto derived = [&](const std::array<int32_t, kPositions>& line, const Combination& r, int q) {
+    const int32_t x = q < 2 ? r.member1 : r.member2;
+    const int32_t parent = r.*kAncestorPairs[q].second;
+    return line[q] < 0 && position[x] > position[parent];
+  };
+  std::vector<AnimalPair> direct;
+  std::vector<int32_t> direct_code;  // the class, or the unstored pair as -(k + 1)
+  for (int32_t c = 1; c <= k.with_line; ++c) {
+    const Combination& r = table[k.row[c]];
+    for (int q = 0; q < kPositions; ++q) {
+      const int32_t code = k.line[c][q];
+      if (code >= 0 || (q < kParentalPositions && derived(k.line[c], r, q))) continue;
+      direct.push_back(k.unstored[static_cast<size_t>(-(code + 1))]);
+      direct_code.push_back(code);
+    }
+  }
   auto founder = [&](int32_t a) { return pedigree[a].sire == 0 && pedigree[a].dam == 0; };
-  std::vector<AnimalPair> direct = k.unstored;
-  std::vector<int32_t> direct_class;
   for (int32_t c = k.with_line + 1; c <= k.pairs; ++c) {
     const Combination& r = table[k.row[c]];
     if (r.member1 == r.member2) {
       rel.of_class[c] = 1.0 + F[r.member1];
     } else if (!founder(r.member1) || !founder(r.member2)) {
       direct.push_back({r.member1, r.member2});
-      direct_class.push_back(c);
+      direct_code.push_back(c);
     }
   }
-  std::vector<double> value(direct.size());
-  pair_relationships(pedigree, n, F, direct, value);
-  rel.unstored.assign(value.begin(), value.begin() + static_cast<ptrdiff_t>(k.unstored.size()));
-  for (size_t i = 0; i < direct_class.size(); ++i) {
-    rel.of_class[direct_class[i]] = value[k.unstored.size() + i];
+  {
+        std::vector<double> value(direct.size());
+    pair_relationships(pedigree, n, F, position, direct, value);
+    for (size_t i = 0; i < direct.size(); ++i) {
+      const int32_t code = direct_code[i];
+      (code > 0 ? rel.of_class[code] : rel.unstored[static_cast<size_t>(-(code + 1))]) = value[i];
+    }
   }
-  value = std::vector<double>();
   direct = std::vector<AnimalPair>();
+  direct_code = std::vector<int32_t>();
 
-  std::vector<int32_t> position;
-  if (!parents_first_positions(pedigree, n, position)) fault("a pedigree loop");
+  // The classes with a line, by their later member: the relationships of
+  // the positions a class uses are then known.
   auto later = [&](const Combination& r) {
     return std::max(position[r.member1], position[r.member2]);
   };
@@ -231,6 +322,11 @@ Relationships class_relationships(const RunTables& t, const Classes& k) {
   for (const int32_t c : order) {
     const Combination& r = table[k.row[c]];
     const auto& line = k.line[c];
+    for (int q = 0; q < kParentalPositions; ++q) {
+      if (!derived(line, r, q)) continue;
+      rel.unstored[static_cast<size_t>(-(line[q] + 1))] =
+          (rel.at(line[kFrom[q][0]]) + rel.at(line[kFrom[q][1]])) * 0.5;
+    }
     if (r.member1 == r.member2) {
       rel.of_class[c] = 1.0 + F[r.member1];
     } else if (position[r.member1] > position[r.member2]) {
@@ -255,7 +351,7 @@ struct ClassCovariances {
 ClassCovariances covariances_of(const Combination& r, const std::array<int32_t, kPositions>& line,
                                 double own, const Relationships& rel) {
   const int32_t id[kAnimals] = {r.member1, r.member2, r.m1sire, r.m1dam, r.m2sire, r.m2dam};
-  const std::vector<double>& F = rel.inbreeding;
+  const TableVector<double>& F = rel.inbreeding;
   ClassCovariances v;
   for (int i = 0; i < kAnimals; ++i) {
     if (id[i] != 0) v.a[i][i] = 1.0 + F[static_cast<size_t>(id[i])];
@@ -282,15 +378,12 @@ ClassCovariances covariances_of(const Combination& r, const std::array<int32_t, 
 Regressions exact_regressions(const RunTables& t, const Classes& k, const Relationships& rel,
                               const std::vector<int32_t>& own_animal) {
   Regressions g;
-  g.begin.assign(static_cast<size_t>(k.with_line) + 2, 0);
+  g.line.resize(static_cast<size_t>(k.with_line) + 1);
   g.residual.assign(static_cast<size_t>(k.total) + 1, 1.0);
-  g.ancestor.reserve(static_cast<size_t>(k.with_line) * kPositions);
-  g.coefficient.reserve(static_cast<size_t>(k.with_line) * kPositions);
   const Combination* table = t.combination;
-  const std::vector<double>& F = rel.inbreeding;
+  const TableVector<double>& F = rel.inbreeding;
   Ancestor ancestors[kPositions];
   for (int32_t c = 1; c <= k.with_line; ++c) {
-    g.begin[c] = static_cast<int64_t>(g.ancestor.size());
     int parental = 0;
     int grand_parental = 0;
     const int count = distinct_ancestors(k.line[c], ancestors, parental, grand_parental);
@@ -332,15 +425,16 @@ Regressions exact_regressions(const RunTables& t, const Classes& k, const Relati
       for (int u = s + 1; u < m; ++u) sum -= factor[u][s] * b[u];
       b[s] = sum / factor[s][s];
     }
+    LineRegression& rc = g.line[c];
+    rc.count = 0;
     for (int s = 0; s < m; ++s) {
       if (b[s] == 0.0) continue;
-      g.ancestor.push_back(ancestors[kept[s]].number);
-      g.coefficient.push_back(b[s]);
+      rc.ancestor[rc.count] = ancestors[kept[s]].number;
+      rc.coefficient[rc.count++] = b[s];
     }
-    g.residual[c] = variance - explained;
-    check_residual(g.residual[c], c);
+    rc.residual = g.residual[c] = variance - explained;
+    check_residual(rc.residual, c);
   }
-  g.begin[static_cast<size_t>(k.with_line) + 1] = static_cast<int64_t>(g.ancestor.size());
   for (int32_t c = k.with_line + 1; c <= k.pairs; ++c) {
     const Combination& r = table[k.row[c]];
     const double a = rel.of_class[c];
@@ -375,60 +469,76 @@ std::string number_text(double v) {
 // Writes T' R^-1 T row by row. Entry (i, j), j <= i, is the sum over the
 // classes c whose regression involves both (c itself and its ancestors) of
 // v_c(i) v_c(j) / r_c, v_c being 1 at c and minus the coefficient at each
-// ancestor: row i gathers class i and the classes that name i as an ancestor.
+// ancestor: row i gathers class i and the classes that name i as an
+// ancestor. Their terms are collected, then sorted and summed by column.
 int64_t write_rows(TextIO& io, const Regressions& g, int32_t classes, int32_t with_line) {
+  // The classes naming each class as an ancestor, and where in their list.
+  struct Child {
+    int32_t number;
+    int32_t at;
+  };
   std::vector<int64_t> child_begin(static_cast<size_t>(classes) + 2, 0);
-  for (const int32_t a : g.ancestor) ++child_begin[static_cast<size_t>(a) + 1];
+  for (int32_t c = 1; c <= with_line; ++c) {
+    const LineRegression& rc = g.line[c];
+    for (int a = 0; a < rc.count; ++a) ++child_begin[static_cast<size_t>(rc.ancestor[a]) + 1];
+  }
   for (int32_t c = 1; c <= classes + 1; ++c) child_begin[c] += child_begin[c - 1];
-  std::vector<int32_t> child(g.ancestor.size());
+  TableVector<Child> child(static_cast<size_t>(child_begin[static_cast<size_t>(classes) + 1]));
   {
     std::vector<int64_t> next(child_begin.begin(), child_begin.end() - 1);
     for (int32_t c = 1; c <= with_line; ++c) {
-      for (int64_t e = g.begin[c]; e < g.begin[c + 1]; ++e) {
-        child[static_cast<size_t>(next[g.ancestor[e]]++)] = c;
-      }
+      const LineRegression& rc = g.line[c];
+      for (int a = 0; a < rc.count; ++a) child[static_cast<size_t>(next[rc.ancestor[a]]++)] = {c, a};
     }
   }
-  std::vector<double> sum(static_cast<size_t>(classes) + 1, 0.0);
-  std::vector<int32_t> seen(static_cast<size_t>(classes) + 1, 0);
-  std::vector<int32_t> touched;
+  struct Term {
+    int32_t column;
+    double value;
+  };
+  std::vector<Term> terms;
   std::string line;
   int64_t nonzeros = 0;
+  constexpr int64_t kAhead = 12;  // child records asked for ahead: they lie anywhere
+  const auto edges = static_cast<int64_t>(child.size());
   for (int32_t i = 1; i <= classes; ++i) {
-    touched.clear();
-    auto add = [&](int32_t j, double v) {
-      if (seen[j] != i) {
-        seen[j] = i;
-        sum[j] = 0.0;
-        touched.push_back(j);
-      }
-      sum[j] += v;
-    };
-    // The terms of class c, whose v_c is `at_i` at i.
-    auto add_class = [&](int32_t c, double at_i) {
-      const double w = at_i / g.residual[c];
-      if (c <= i) add(c, w);
-      if (c > with_line) return;
-      for (int64_t e = g.begin[c]; e < g.begin[c + 1]; ++e) {
-        if (g.ancestor[e] <= i) add(g.ancestor[e], -w * g.coefficient[e]);
+    terms.clear();
+    // The terms of class c with a line, whose v_c is `at_i` at i.
+    auto add_class = [&](int32_t c, const LineRegression& rc, double at_i) {
+      const double w = at_i / rc.residual;
+      if (c <= i) terms.push_back({c, w});
+      for (int a = 0; a < rc.count; ++a) {
+        if (rc.ancestor[a] <= i) terms.push_back({rc.ancestor[a], -w * rc.coefficient[a]});
       }
     };
-    add_class(i, 1.0);
-    for (int64_t k = child_begin[i]; k < child_begin[i + 1]; ++k) {
-      const int32_t c = child[k];
-      int64_t e = g.begin[c];
-      while (g.ancestor[e] != i) ++e;
-      add_class(c, -g.coefficient[e]);
+    if (i <= with_line) {
+      add_class(i, g.line[i], 1.0);
+    } else {
+      terms.push_back({i, 1.0 / g.residual[i]});
     }
-    std::sort(touched.begin(), touched.end());
-    for (const int32_t j : touched) {
-      if (sum[j] == 0.0) continue;
+    for (int64_t e = child_begin[i]; e < child_begin[i + 1]; ++e) {
+#if defined(__GNUC__)
+      if (e + kAhead < edges) {
+        const char* ahead = reinterpret_cast<const char*>(&g.line[child[e + kAhead].number]);
+        __builtin_prefetch(ahead);
+        __builtin_prefetch(ahead + 64);
+      }
+#endif
+      const LineRegression& rc = g.line[child[e].number];
+      add_class(child[e].number, rc, -rc.coefficient[child[e].at]);
+    }
+    std::sort(terms.begin(), terms.end(),
+              [](const Term& a, const Term& b) { return a.column < b.column; });
+    for (size_t k = 0; k < terms.size();) {
+      const int32_t j = terms[k].column;
+      double sum = 0.0;
+      for (; k < terms.size() && terms[k].column == j; ++k) sum += terms[k].value;
+      if (sum == 0.0) continue;
       line.clear();
       put_number(line, int64_t{i});
       line += ' ';
       put_number(line, int64_t{j});
       line += ' ';
-      put_number(line, sum[j]);
+      put_number(line, sum);
       io.write_line(kClassInverseUnit, line);
       ++nonzeros;
     }
