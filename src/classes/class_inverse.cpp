@@ -389,41 +389,43 @@ Regressions exact_regressions(const RunTables& t, const Classes& k, const Relati
     const int count = distinct_ancestors(k.line[c], ancestors, parental, grand_parental);
     const ClassCovariances cov = covariances_of(table[k.row[c]], k.line[c], rel.of_class[c], rel);
     const double variance = cov(kX, kY, kX, kY);
-    // b = V^-1 k by the Cholesky factor of V, r = var - k' V^-1 k. An
-    // ancestor whose covariances its predecessors already account for (a
-    // pivot lost to rounding) gets no coefficient.
-    double factor[kPositions][kPositions] = {};
-    double y[kPositions] = {};
+    // b = V^-1 k by V = L D L' (L unit lower triangular, no square roots),
+    // r = var - k' V^-1 k. An ancestor whose covariances its predecessors
+    // already account for (a pivot lost to rounding) gets no coefficient.
+    double unit[kPositions][kPositions] = {};  // L below the diagonal
+    double pivot[kPositions] = {};             // D
+    double z[kPositions] = {};                 // L z = k
     int kept[kPositions] = {};
     int m = 0;
     double explained = 0.0;
     for (int p = 0; p < count; ++p) {
       const Ancestor& ap = ancestors[p];
-      double row[kPositions];
-      double pivot = cov(ap.first, ap.second, ap.first, ap.second);
-      const double diagonal = pivot;
-      double rhs = cov(kX, kY, ap.first, ap.second);
+      double dl[kPositions];  // D times this ancestor's row of L
+      double l[kPositions];
+      double d = cov(ap.first, ap.second, ap.first, ap.second);
+      const double diagonal = d;
+      double zp = cov(kX, kY, ap.first, ap.second);
       for (int s = 0; s < m; ++s) {
         const Ancestor& as = ancestors[kept[s]];
         double sum = cov(ap.first, ap.second, as.first, as.second);
-        for (int u = 0; u < s; ++u) sum -= row[u] * factor[s][u];
-        row[s] = sum / factor[s][s];
-        pivot -= row[s] * row[s];
-        rhs -= row[s] * y[s];
+        for (int u = 0; u < s; ++u) sum -= dl[u] * unit[s][u];
+        dl[s] = sum;
+        l[s] = sum / pivot[s];
+        d -= l[s] * sum;
+        zp -= l[s] * z[s];
       }
-      if (!(pivot > 1e-12 * diagonal)) continue;
-      const double d = std::sqrt(pivot);
-      for (int s = 0; s < m; ++s) factor[m][s] = row[s];
-      factor[m][m] = d;
-      y[m] = rhs / d;
-      explained += y[m] * y[m];
+      if (!(d > 1e-12 * diagonal)) continue;
+      for (int s = 0; s < m; ++s) unit[m][s] = l[s];
+      pivot[m] = d;
+      z[m] = zp;
+      explained += zp * zp / d;
       kept[m++] = p;
     }
     double b[kPositions];
     for (int s = m; s-- > 0;) {
-      double sum = y[s];
-      for (int u = s + 1; u < m; ++u) sum -= factor[u][s] * b[u];
-      b[s] = sum / factor[s][s];
+      double sum = z[s] / pivot[s];
+      for (int u = s + 1; u < m; ++u) sum -= unit[u][s] * b[u];
+      b[s] = sum;
     }
     LineRegression& rc = g.line[c];
     rc.count = 0;

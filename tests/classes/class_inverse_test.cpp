@@ -436,5 +436,126 @@ TEST(ClassInverse, OnAnInbredPedigreeOnlyTheExactRuleIsTheInverse) {
   EXPECT_GT(relative_difference(mask.file.matrix, f_inverse), 0.01);
 }
 
+// Every file of a folder, by name.
+std::map<std::string, std::string> files_in(const fs::path& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    if (entry.is_regular_file()) files[fs::relative(entry.path(), dir).string()] = read_file(entry.path());
+  }
+  return files;
+}
+
+// A run that does not end normally leaves an existing inverse file as it
+// was and nothing beside it; the other files end as they do without the
+// option.
+TEST(ClassInverse, ARunThatFailsLeavesTheFileAsItWas) {
+  SplitMix64 rng = SplitMix64::seeded(5, 3);
+  const Pedigree p = draw_pedigree(rng, 40, true, 10);
+  // The largest output file besides the inverse, from a run that ends well.
+  size_t largest_other = 0;
+  size_t inverse_size = 0;
+  {
+    const ScratchDir work("inverse-sizes");
+    write_folder(work.path(), p);
+    RunOptions options;
+    options.arguments = {"--class-inverse", "inv.giv"};
+    ASSERT_EQ(run_program(work.path(), "par.txt\n10\n", options).status, 0);
+    for (const auto& [name, content] : files_in(work.path())) {
+      (name == "inv.giv" ? inverse_size : largest_other) =
+          std::max(name == "inv.giv" ? inverse_size : largest_other, content.size());
+    }
+    ASSERT_GT(inverse_size, largest_other + 1);
+  }
+  const struct {
+    const char* what;
+    std::vector<std::string> arguments;
+    bool missing_record_animal;
+    long file_size_limit;
+    int status;
+    std::string console_end;  // the last console line
+    std::string errors;
+  } rows[] = {
+      {"a stop", {"--class-inverse", "inv.giv"}, true, -1, 1, " this should not happen:245\n", ""},
+      {"a failed write", {"--class-inverse", "inv.giv"}, false,
+       static_cast<long>(largest_other) + 1, 38, "",
+       "severe (38): error during write, unit 19, file $WORK/inv.giv.partial-"},
+      {"a clash with an output", {"--class-inverse", "dped.txt"}, false, -1, 1,
+       " output file clashes with another file of the run: dped.txt\n", ""},
+      {"a clash with an input", {"--class-inverse", "./ped.txt"}, false, -1, 1,
+       " output file clashes with another file of the run: ./ped.txt\n", ""},
+      {"a folder that does not exist", {"--class-inverse", "none/inv.giv"}, false, -1, 30, "",
+       "severe (30): open failure, unit 19, file $WORK/none/inv.giv\n"},
+      {"a folder", {"--class-inverse", "sub"}, false, -1, 30, "",
+       "severe (30): open failure, unit 19, file $WORK/sub\n"},
+  };
+  for (const auto& row : rows) {
+    const ScratchDir work("inverse-fails");
+    Pedigree q = p;
+    if (row.missing_record_animal) q.recorded.push_back(q.n() + 5);
+    write_folder(work.path(), q);
+    write_file(work.path() / "inv.giv", "old\r\n");
+    fs::create_directory(work.path() / "sub");
+    const auto before = files_in(work.path());
+    RunOptions options;
+    options.arguments = row.arguments;
+    options.file_size_limit = row.file_size_limit;
+    const Outcome o = run_program(work.path(), "par.txt\n10\n", options);
+    EXPECT_EQ(o.status, row.status) << row.what << "\n" << o.console << o.errors;
+    EXPECT_TRUE(o.console.ends_with(row.console_end)) << row.what << "\n" << o.console;
+    EXPECT_TRUE(o.errors.starts_with(row.errors)) << row.what << "\n" << o.errors;
+    EXPECT_EQ(o.errors.find("class inverse:"), std::string::npos) << row.what;
+    const auto after = files_in(work.path());
+    EXPECT_EQ(after.at("inv.giv"), "old\r\n") << row.what;
+    for (const auto& [name, content] : after) {
+      EXPECT_TRUE(before.count(name) || name.starts_with("d"))  // the fixed outputs
+          << row.what << ": " << name;
+    }
+    EXPECT_FALSE(fs::exists(work.path() / "none")) << row.what;
+  }
+}
+
+// The inverse replaces the file a link leads to, with that file's
+// permissions; the link stays.
+TEST(ClassInverse, ALinkStaysAndItsFileIsReplaced) {
+  const ScratchDir work("inverse-link");
+  write_folder(work.path(), textbook());
+  fs::create_directory(work.path() / "store");
+  write_file(work.path() / "store/inv.giv", "old\r\n");
+  fs::permissions(work.path() / "store/inv.giv", fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_symlink("store/inv.giv", work.path() / "inv.giv");
+  RunOptions options;
+  options.arguments = {"--class-inverse", "inv.giv", "--class-inverse-rule", "mask"};
+  const Outcome o = run_program(work.path(), "par.txt\n10\n", options);
+  ASSERT_EQ(o.status, 0) << o.errors;
+  EXPECT_TRUE(fs::is_symlink(work.path() / "inv.giv"));
+  EXPECT_TRUE(read_file(work.path() / "store/inv.giv").starts_with("1 1 3\r\n"));
+  EXPECT_EQ(fs::status(work.path() / "store/inv.giv").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::directory_iterator(work.path() / "store")->path().filename(), "inv.giv");
+}
+
+TEST(ClassInverse, RefusedCommandLines) {
+  const struct {
+    std::vector<std::string> arguments;
+    std::string message;
+  } rows[] = {
+      {{"--class-inverse-rule", "mask"}, "option --class-inverse-rule needs --class-inverse FILE"},
+      {{"--class-inverse", "x.giv", "--class-inverse-rule", "Exact"},
+       "bad value for --class-inverse-rule: 'Exact' (exact or mask)"},
+      {{"--class-inverse="}, "bad value for --class-inverse: '' (a file name, without blanks at its ends)"},
+      {{"--class-inverse", " x.giv"},
+       "bad value for --class-inverse: ' x.giv' (a file name, without blanks at its ends)"},
+  };
+  for (const auto& row : rows) {
+    const ScratchDir work("inverse-refused");
+    RunOptions options;
+    options.arguments = row.arguments;
+    const Outcome o = run_program(work.path(), "", options);
+    EXPECT_EQ(o.status, 2) << row.message;
+    EXPECT_TRUE(o.errors.starts_with("parclas: " + row.message + "\n")) << o.errors;
+    EXPECT_TRUE(fs::is_empty(work.path())) << row.message;
+  }
+}
+
 }  // namespace
 }  // namespace parclas
