@@ -68,16 +68,35 @@ class ClassIndex {
     while (slot_[s].key != 0) s = (s + 1) & (slots_ - 1);
     slot_[s] = {key, number};
   }
-  void prefetch(int32_t a, int32_t b) const {
-#if defined(__GNUC__)
-    if (a != 0 && b != 0) __builtin_prefetch(&slot_[home(key_of(a, b))]);
-#endif
+  // A look-up to be made: the pair, its home slot, and where its answer goes.
+  struct Query {
+    uint64_t key;
+    uint32_t home;
+    uint32_t at;
+  };
+  Query query(int32_t a, int32_t b, uint32_t at) const {
+    const uint64_t key = key_of(a, b);
+    return {key, static_cast<uint32_t>(home(key)), at};
+  }
+  static AnimalPair pair_of(const Query& q) {
+    return {static_cast<int32_t>(q.key >> 32), static_cast<int32_t>(q.key & 0xffffffffu)};
+  }
+  // Queries in the order of their home slots (a radix sort, 11 bits a pass).
+  void sort_by_home(std::vector<Query>& q, std::vector<Query>& scratch) const {
+    constexpr int kDigit = 11;
+    scratch.resize(q.size());
+    for (int shift = 0; shift < bits_; shift += kDigit) {
+      size_t start[(1 << kDigit) + 1] = {};
+      for (const Query& x : q) ++start[((x.home >> shift) & ((1u << kDigit) - 1)) + 1];
+      for (int d = 1; d <= 1 << kDigit; ++d) start[d] += start[d - 1];
+      for (const Query& x : q) scratch[start[(x.home >> shift) & ((1u << kDigit) - 1)]++] = x;
+      q.swap(scratch);
+    }
   }
   // The class of the pair, 0 when it is not a class.
-  int32_t find(int32_t a, int32_t b) const {
-    const uint64_t key = key_of(a, b);
-    for (uint64_t s = home(key);; s = (s + 1) & (slots_ - 1)) {
-      if (slot_[s].key == key) return slot_[s].number;
+  int32_t find(const Query& q) const {
+    for (uint64_t s = q.home;; s = (s + 1) & (slots_ - 1)) {
+      if (slot_[s].key == q.key) return slot_[s].number;
       if (slot_[s].key == 0) return 0;
     }
   }
@@ -121,29 +140,36 @@ Classes collect_classes(Run& run, bool keep_unstored) {
     if (k.row[c] == 0) fault("class numbers do not run 1..C");
   }
   k.line.resize(static_cast<size_t>(k.with_line) + 1);
-  // The look-ups each wait on memory: those of a few classes ahead are asked
-  // for while the current ones are made.
-  constexpr int32_t kAhead = 2;
-  auto ask_ahead = [&](int32_t c) {
-    const Combination& record = table[k.row[c]];
-    for (const FieldPair& pair : kAncestorPairs) index.prefetch(record.*pair.first, record.*pair.second);
-  };
-  for (int32_t c = 1; c <= std::min(kAhead, k.with_line); ++c) ask_ahead(c);
-  for (int32_t c = 1; c <= k.with_line; ++c) {
-    if (c + kAhead <= k.with_line) ask_ahead(c + kAhead);
-    const Combination& record = table[k.row[c]];
-    if (!has_grandparents(record)) fault("a class pedigree line without parent classes");
-    for (int n = 0; n < kPositions; ++n) {
-      const int32_t a = record.*kAncestorPairs[n].first;
-      const int32_t b = record.*kAncestorPairs[n].second;
-      int32_t& code = k.line[c][n];
-      code = 0;
-      if (a == 0 || b == 0) continue;
-      code = index.find(a, b);
+  // The look-ups in batches: the pairs of a stretch of classes sorted by
+  // their home slot, so that the index is read in order and the answers go
+  // to a stretch of lines that stays in cache. One by one, every look-up
+  // would wait on memory.
+  constexpr int32_t kBatch = 1 << 18;
+  std::vector<ClassIndex::Query> query;
+  std::vector<ClassIndex::Query> scratch;
+  for (int32_t first = 1; first <= k.with_line; first += kBatch) {
+    const int32_t last = static_cast<int32_t>(std::min<int64_t>(k.with_line, int64_t{first} + kBatch - 1));
+    query.clear();
+    for (int32_t c = first; c <= last; ++c) {
+      const Combination& record = table[k.row[c]];
+      if (!has_grandparents(record)) fault("a class pedigree line without parent classes");
+      for (int n = 0; n < kPositions; ++n) {
+        const int32_t a = record.*kAncestorPairs[n].first;
+        const int32_t b = record.*kAncestorPairs[n].second;
+        k.line[c][n] = 0;
+        if (a != 0 && b != 0) {
+          query.push_back(index.query(a, b, static_cast<uint32_t>(c - first) * kPositions + n));
+        }
+      }
+    }
+    index.sort_by_home(query, scratch);
+    for (const ClassIndex::Query& q : query) {
+      int32_t code = index.find(q);
       if (code == 0 && keep_unstored) {
-        k.unstored.push_back({std::min(a, b), std::max(a, b)});
+        k.unstored.push_back(ClassIndex::pair_of(q));
         code = -static_cast<int32_t>(k.unstored.size());
       }
+      k.line[first + static_cast<int32_t>(q.at / kPositions)][q.at % kPositions] = code;
     }
   }
   return k;
@@ -299,7 +325,7 @@ Relationships class_relationships(const RunTables& t, const Classes& k) {
     }
   }
   {
-        std::vector<double> value(direct.size());
+    std::vector<double> value(direct.size());
     pair_relationships(pedigree, n, F, position, direct, value);
     for (size_t i = 0; i < direct.size(); ++i) {
       const int32_t code = direct_code[i];
