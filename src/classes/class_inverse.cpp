@@ -44,6 +44,19 @@ struct Classes {
   std::vector<AnimalPair> unstored;
 };
 
+// Asks for memory that a loop reads a few steps later: the tables of a
+// national run are far larger than the caches, and each read on its own
+// would wait for memory.
+template <class T>
+inline void ask_for(const T& value) {
+#if defined(__GNUC__)
+  __builtin_prefetch(&value);
+#else
+  (void)value;
+#endif
+}
+constexpr int32_t kAhead = 8;
+
 [[noreturn]] void fault(const std::string& what) {
   throw std::logic_error("class inverse: " + what);
 }
@@ -274,6 +287,12 @@ struct Relationships {
     if (code < 0) return unstored[static_cast<size_t>(-(code + 1))];
     return 0.0;
   }
+  void ask_for_line(const std::array<int32_t, kPositions>& line) const {
+    for (const int32_t code : line) {
+      if (code > 0) ask_for(of_class[static_cast<size_t>(code)]);
+      if (code < 0) ask_for(unstored[static_cast<size_t>(-(code + 1))]);
+    }
+  }
 };
 
 Relationships class_relationships(const RunTables& t, const Classes& k) {
@@ -306,6 +325,13 @@ Relationships class_relationships(const RunTables& t, const Classes& k) {
   std::vector<AnimalPair> direct;
   std::vector<int32_t> direct_code;  // the class, or the unstored pair as -(k + 1)
   for (int32_t c = 1; c <= k.with_line; ++c) {
+    if (c + kAhead <= k.with_line) {
+      const Combination& ahead = table[k.row[c + kAhead]];
+      for (const int32_t a : {ahead.member1, ahead.member2, ahead.m1sire, ahead.m1dam,
+                              ahead.m2sire, ahead.m2dam}) {
+        ask_for(position[a]);
+      }
+    }
     const Combination& r = table[k.row[c]];
     for (int q = 0; q < kPositions; ++q) {
       const int32_t code = k.line[c][q];
@@ -316,6 +342,12 @@ Relationships class_relationships(const RunTables& t, const Classes& k) {
   }
   auto founder = [&](int32_t a) { return pedigree[a].sire == 0 && pedigree[a].dam == 0; };
   for (int32_t c = k.with_line + 1; c <= k.pairs; ++c) {
+    if (c + kAhead <= k.pairs) {
+      const Combination& ahead = table[k.row[c + kAhead]];
+      ask_for(pedigree[ahead.member1]);
+      ask_for(pedigree[ahead.member2]);
+      ask_for(F[ahead.member1]);
+    }
     const Combination& r = table[k.row[c]];
     if (r.member1 == r.member2) {
       rel.of_class[c] = 1.0 + F[r.member1];
@@ -345,7 +377,21 @@ Relationships class_relationships(const RunTables& t, const Classes& k) {
   for (int32_t p = 1; p <= n + 1; ++p) start[p] += start[p - 1];
   std::vector<int32_t> order(static_cast<size_t>(k.with_line));
   for (int32_t c = 1; c <= k.with_line; ++c) order[start[later(table[k.row[c]]) - 1]++] = c;
-  for (const int32_t c : order) {
+  // The classes come in no order of their own: their records are asked for
+  // two steps ahead of the relationships they name.
+  for (size_t i = 0; i < order.size(); ++i) {
+    if (i + 2 * kAhead < order.size()) {
+      ask_for(table[k.row[order[i + 2 * kAhead]]]);
+      ask_for(k.line[order[i + 2 * kAhead]]);
+    }
+    if (i + kAhead < order.size()) {
+      const int32_t ahead = order[i + kAhead];
+      rel.ask_for_line(k.line[ahead]);
+      ask_for(position[table[k.row[ahead]].member1]);
+      ask_for(position[table[k.row[ahead]].member2]);
+      ask_for(rel.of_class[ahead]);
+    }
+    const int32_t c = order[i];
     const Combination& r = table[k.row[c]];
     const auto& line = k.line[c];
     for (int q = 0; q < kParentalPositions; ++q) {
@@ -410,6 +456,14 @@ Regressions exact_regressions(const RunTables& t, const Classes& k, const Relati
   const TableVector<double>& F = rel.inbreeding;
   Ancestor ancestors[kPositions];
   for (int32_t c = 1; c <= k.with_line; ++c) {
+    if (c + kAhead <= k.with_line) {
+      const Combination& ahead = table[k.row[c + kAhead]];
+      for (const int32_t a : {ahead.member1, ahead.member2, ahead.m1sire, ahead.m1dam,
+                              ahead.m2sire, ahead.m2dam}) {
+        ask_for(F[a]);
+      }
+      rel.ask_for_line(k.line[c + kAhead]);
+    }
     int parental = 0;
     int grand_parental = 0;
     const int count = distinct_ancestors(k.line[c], ancestors, parental, grand_parental);
@@ -464,6 +518,10 @@ Regressions exact_regressions(const RunTables& t, const Classes& k, const Relati
     check_residual(rc.residual, c);
   }
   for (int32_t c = k.with_line + 1; c <= k.pairs; ++c) {
+    if (c + kAhead <= k.pairs) {
+      ask_for(F[table[k.row[c + kAhead]].member1]);
+      ask_for(F[table[k.row[c + kAhead]].member2]);
+    }
     const Combination& r = table[k.row[c]];
     const double a = rel.of_class[c];
     g.residual[c] = (1.0 + F[r.member1]) * (1.0 + F[r.member2]) + a * a;
@@ -479,19 +537,13 @@ Regressions exact_regressions(const RunTables& t, const Classes& k, const Relati
 }
 
 // Numbers as the inverse file writes them: integers in plain decimal, reals
-// as the shortest text that reads back as the same double.
-void put_number(std::string& line, int64_t v) {
-  char buf[24];
-  line.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
-}
-void put_number(std::string& line, double v) {
-  char buf[32];
-  line.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
-}
+// as the shortest text that reads back as the same double. Each appends at
+// `at` and returns the end.
+char* put_number(char* at, int64_t v) { return std::to_chars(at, at + 24, v).ptr; }
+char* put_number(char* at, double v) { return std::to_chars(at, at + 32, v).ptr; }
 std::string number_text(double v) {
-  std::string s;
-  put_number(s, v);
-  return s;
+  char text[32];
+  return std::string(text, put_number(text, v));
 }
 
 // Writes T' R^-1 T row by row. Entry (i, j), j <= i, is the sum over the
@@ -524,9 +576,9 @@ int64_t write_rows(TextIO& io, const Regressions& g, int32_t classes, int32_t wi
     double value;
   };
   std::vector<Term> terms;
-  std::string line;
+  char line[24 + 1 + 24 + 1 + 32];
   int64_t nonzeros = 0;
-  constexpr int64_t kAhead = 12;  // child records asked for ahead: they lie anywhere
+  constexpr int64_t kRecordsAhead = 12;  // child records asked for ahead: they lie anywhere
   const auto edges = static_cast<int64_t>(child.size());
   for (int32_t i = 1; i <= classes; ++i) {
     terms.clear();
@@ -545,8 +597,8 @@ int64_t write_rows(TextIO& io, const Regressions& g, int32_t classes, int32_t wi
     }
     for (int64_t e = child_begin[i]; e < child_begin[i + 1]; ++e) {
 #if defined(__GNUC__)
-      if (e + kAhead < edges) {
-        const char* ahead = reinterpret_cast<const char*>(&g.line[child[e + kAhead].number]);
+      if (e + kRecordsAhead < edges) {
+        const char* ahead = reinterpret_cast<const char*>(&g.line[child[e + kRecordsAhead].number]);
         __builtin_prefetch(ahead);
         __builtin_prefetch(ahead + 64);
       }
@@ -556,18 +608,17 @@ int64_t write_rows(TextIO& io, const Regressions& g, int32_t classes, int32_t wi
     }
     std::sort(terms.begin(), terms.end(),
               [](const Term& a, const Term& b) { return a.column < b.column; });
+    char* const row_end = put_number(line, int64_t{i});  // the row once for all its lines
+    *row_end = ' ';
     for (size_t k = 0; k < terms.size();) {
       const int32_t j = terms[k].column;
       double sum = 0.0;
       for (; k < terms.size() && terms[k].column == j; ++k) sum += terms[k].value;
       if (sum == 0.0) continue;
-      line.clear();
-      put_number(line, int64_t{i});
-      line += ' ';
-      put_number(line, int64_t{j});
-      line += ' ';
-      put_number(line, sum);
-      io.write_line(kClassInverseUnit, line);
+      char* end = put_number(row_end + 1, int64_t{j});
+      *end++ = ' ';
+      end = put_number(end, sum);
+      io.write_line(kClassInverseUnit, std::string_view(line, static_cast<size_t>(end - line)));
       ++nonzeros;
     }
   }
