@@ -140,6 +140,11 @@ void UnknownCodes::add(std::string_view code) { added_.push_back(lower(code)); }
 
 bool UnknownCodes::listed(std::string_view field) const {
   if (field.empty()) return true;
+  // Most fields are identifiers and numbers: no default code starts like them.
+  const char c0 = field[0];
+  if (added_.empty() && c0 != 'n' && c0 != 'N' && c0 != 'u' && c0 != 'U' && c0 != '.' && c0 != '-' && c0 != '?') {
+    return false;
+  }
   if (field.size() <= kLongestCode || !added_.empty()) {
     char buffer[kLongestCode];
     const bool fits = field.size() <= kLongestCode;

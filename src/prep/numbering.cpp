@@ -10,20 +10,21 @@ namespace {
 // year: identifiers of digits only first, by their number, then the others
 // by their bytes; so the numbering does not depend on the order of the lines.
 struct IdKey {
-  uint32_t digits;  // the length of an identifier of digits only; UINT32_MAX for the others
-  uint64_t prefix;  // its first eight bytes, the first byte highest
+  uint32_t digits;     // the length of an identifier of digits only; UINT32_MAX for the others
+  uint64_t prefix[2];  // its first sixteen bytes, the first byte highest
 };
 
 IdKey id_key(std::string_view id) {
-  IdKey k{static_cast<uint32_t>(id.size()), 0};
+  IdKey k{static_cast<uint32_t>(id.size()), {0, 0}};
   for (const char c : id) {
     if (c < '0' || c > '9') {
       k.digits = UINT32_MAX;
       break;
     }
   }
-  for (size_t i = 0; i < 8; ++i) {
-    k.prefix = k.prefix << 8 | (i < id.size() ? static_cast<unsigned char>(id[i]) : 0u);
+  for (size_t i = 0; i < 16; ++i) {
+    uint64_t& part = k.prefix[i / 8];
+    part = part << 8 | (i < id.size() ? static_cast<unsigned char>(id[i]) : 0u);
   }
   return k;
 }
@@ -33,21 +34,22 @@ IdKey id_key(std::string_view id) {
 Numbering number_animals(const Pedigree& p, const std::vector<int32_t>& depth, const std::vector<int32_t>& year) {
   struct Key {
     uint64_t generation_year;
-    uint64_t prefix;
     uint32_t digits;
     uint32_t animal;
+    uint64_t prefix[2];
   };
   std::vector<Key> keys(p.size());
   for (uint32_t a = 0; a < p.size(); ++a) {
     const auto y = static_cast<uint64_t>(static_cast<int64_t>(year[a]) - INT32_MIN);
     const IdKey id = id_key(p.ids[a]);
-    keys[a] = {static_cast<uint64_t>(depth[a]) << 32 | y, id.prefix, id.digits, a};
+    keys[a] = {static_cast<uint64_t>(depth[a]) << 32 | y, id.digits, a, {id.prefix[0], id.prefix[1]}};
   }
   std::sort(keys.begin(), keys.end(), [&](const Key& x, const Key& y) {
     if (x.generation_year != y.generation_year) return x.generation_year < y.generation_year;
     if (x.digits != y.digits) return x.digits < y.digits;
-    if (x.prefix != y.prefix) return x.prefix < y.prefix;
-    return p.ids[x.animal] < p.ids[y.animal];
+    if (x.prefix[0] != y.prefix[0]) return x.prefix[0] < y.prefix[0];
+    if (x.prefix[1] != y.prefix[1]) return x.prefix[1] < y.prefix[1];
+    return p.ids[x.animal] < p.ids[y.animal];  // longer than sixteen bytes
   });
   Numbering n;
   n.number.resize(p.size());
@@ -140,10 +142,21 @@ ShortIds::ShortIds(const Pedigree& p, const Numbering& numbering, Report& report
                             Severity::Note);
   Check& blanks = report.check("identifiers with blanks, written with '_' in ped.txt", Severity::Note);
   Check& collided = report.check("shortened identifiers that collided, numbered", Severity::Note);
+  // Most identifiers stay as they are: find the others in storage order,
+  // then give them their new form in number order.
+  std::vector<uint8_t> changes(p.size(), 0);
+  bool any = false;
+  for (uint32_t a = 0; a < p.size(); ++a) {
+    const std::string_view id = ids_[a];
+    changes[a] = id.size() > kIdentifierWidth ||
+                 std::any_of(id.begin(), id.end(), [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == 0x7f; });
+    any = any || changes[a];
+  }
+  if (!any) return;
   for (const uint32_t a : numbering.animal_at) {
+    if (!changes[a]) continue;
     const std::string_view id = ids_[a];
     std::string out = cleaned_and_cut(id);
-    if (out == id) continue;
     const std::string plain = out;
     for (int k = 2; ids_.find(out) != kNoEntry || changed_.find(out) != kNoEntry; ++k) {
       const std::string suffix = "~" + std::to_string(k);

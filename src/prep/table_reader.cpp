@@ -433,7 +433,7 @@ bool TableReader::next(std::span<const std::string_view>& fields) {
       continue;
     }
     if (layout_.row_names) fields = fields.subspan(1);
-    CountTally& tally = counts_[fields.size()];
+    CountTally& tally = fields.size() == layout_.fields ? matching_ : counts_[fields.size()];
     ++tally.lines;
     if (tally.first.size() < kFirstFaults) tally.first.push_back(line_number_);
     if (fields.size() == layout_.fields) return true;
@@ -443,13 +443,16 @@ bool TableReader::next(std::span<const std::string_view>& fields) {
 
 std::vector<std::pair<std::string, LineFaults>> TableReader::faults() const {
   std::vector<std::pair<std::string, LineFaults>> out;
+  if (counts_.empty() && bad_quotes_.count == 0) return out;
+  std::map<size_t, CountTally> counts = counts_;
+  if (matching_.lines > 0) counts[layout_.fields] = matching_;
   if (bad_quotes_.count > 0) out.emplace_back("lines with a quote that does not close, or text after a closing quote", bad_quotes_);
   // The table's count: the header's, unless most records have another;
   // without header, that of most records.
   uint64_t records = 0;
   size_t table = layout_.fields;
   uint64_t most = 0;
-  for (const auto& [count, tally] : counts_) {
+  for (const auto& [count, tally] : counts) {
     records += tally.lines;
     if (tally.lines > most) {
       most = tally.lines;
@@ -457,11 +460,11 @@ std::vector<std::pair<std::string, LineFaults>> TableReader::faults() const {
     }
   }
   if (layout_.header) {
-    for (const auto& [count, tally] : counts_) {
+    for (const auto& [count, tally] : counts) {
       if (count != layout_.fields && tally.lines * 2 > records) table = count;
     }
   }
-  if (counts_.size() <= 1 && (counts_.empty() || counts_.begin()->first == layout_.fields)) return out;
+  if (counts.size() <= 1 && (counts.empty() || counts.begin()->first == layout_.fields)) return out;
   LineFaults wrong;
   std::vector<std::pair<long, size_t>> lines;  // line, field count
   const bool header_wrong = layout_.header && table != layout_.fields;
@@ -470,7 +473,7 @@ std::vector<std::pair<std::string, LineFaults>> TableReader::faults() const {
     wrong.first.push_back(at(layout_.header_line) + ": the header has " + std::to_string(layout_.fields) +
                           " fields, most lines " + std::to_string(table));
   }
-  for (const auto& [count, tally] : counts_) {
+  for (const auto& [count, tally] : counts) {
     if (count == table) continue;
     wrong.count += tally.lines;
     for (const long l : tally.first) lines.emplace_back(l, count);

@@ -149,7 +149,8 @@ class TableReader {
   std::vector<SampleLine> sample_;  // the first lines, served again before the rest
   size_t replayed_ = 0;
   long line_number_ = 0;
-  std::map<size_t, CountTally> counts_;  // field counts of the records, header excluded
+  CountTally matching_;                  // records with the table's field count
+  std::map<size_t, CountTally> counts_;  // the other field counts, header excluded
   LineFaults bad_quotes_;
 };
 
