@@ -127,8 +127,11 @@ std::string cleaned_and_cut(std::string_view id) {
     if (static_cast<unsigned char>(ch) <= ' ' || ch == 0x7f) ch = '_';
   }
   if (s.size() > kIdentifierWidth) {
+    // Not inside a UTF-8 character (of at most four bytes); bytes that are
+    // not UTF-8 are cut where the width ends.
     size_t cut = kIdentifierWidth;
-    while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;  // not inside a UTF-8 character
+    while (cut > kIdentifierWidth - 3 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;
+    if ((static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) cut = kIdentifierWidth;
     s.resize(cut);
   }
   return s;
