@@ -238,9 +238,11 @@ bool read_pedigree(const Options& o, const UnknownCodes& unknown, Pedigree& ped,
       continue;
     }
     int32_t year = kNoYear;
-    if (c.birth >= 0 && !unknown.value(f[static_cast<size_t>(c.birth)])) {
+    // A birth year or date of zeros only, as herdbooks write an unknown one,
+    // is unknown too.
+    if (c.birth >= 0 && !unknown.parent(f[static_cast<size_t>(c.birth)])) {
       const std::string_view v = f[static_cast<size_t>(c.birth)];
-      if (const auto y = parse_year(v)) year = *y;
+      if (const auto y = parse_year(v)) year = *y == 0 ? kNoYear : *y;
       else report.add(bad_years, path + ":" + std::to_string(at) + ": " + std::string(v));
     }
     ped.ids.prefetch(id);
