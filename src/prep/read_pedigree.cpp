@@ -182,6 +182,10 @@ int resolve_column(const TableLayout& layout, const std::string& choice, std::st
 }
 
 bool report_table_faults(const TableReader& table, Report& report, std::string& error) {
+  if (table.repeated_headers() > 0) {
+    report.line(table.path() + ": " + std::to_string(table.repeated_headers()) +
+                " more header lines below the first, passed over");
+  }
   for (const auto& [title, faults] : table.faults()) add_faults(report, title, faults);
   if (!table.failure().empty()) {
     error = table.failure();

@@ -15,9 +15,19 @@ constexpr size_t kSampleLines = 50;
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
+// Without blanks, tabs and no-break spaces (U+00A0, as spreadsheets pad
+// cells) at either end.
 std::string_view trimmed(std::string_view s) {
-  while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
+  while (!s.empty()) {
+    if (is_blank(s.front())) s.remove_prefix(1);
+    else if (s.starts_with("\xC2\xA0")) s.remove_prefix(2);
+    else break;
+  }
+  while (!s.empty()) {
+    if (is_blank(s.back())) s.remove_suffix(1);
+    else if (s.ends_with("\xC2\xA0")) s.remove_suffix(2);
+    else break;
+  }
   return s;
 }
 
@@ -225,6 +235,8 @@ bool LineReader::next(std::string_view& line) {
       begin_ += advance;
       ++line_number_;
       line = std::string_view(start, length);
+      // A byte-order mark at the start of a later line: files joined together.
+      if (line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
       if (std::memchr(start, '\0', length) != nullptr) {
         fail(path_ + ":" + std::to_string(line_number_) + ": a NUL byte: binary file, or UTF-16 without byte-order mark");
         return false;
@@ -294,7 +306,7 @@ void FieldSplitter::add_blank_separated(std::string_view line) {
     } else {
       const size_t start = i;
       while (i < n && !is_blank(line[i])) ++i;
-      fields_.push_back(line.substr(start, i - start));
+      fields_.push_back(trimmed(line.substr(start, i - start)));
     }
   }
 }
@@ -380,6 +392,7 @@ void TableReader::settle_layout(Separator separator, HeaderMode header, bool (*k
   if (is_header) {
     layout_.header_line = first_line;
     layout_.names = first;
+    header_fields_ = first;
     if (r_style) {
       layout_.row_names = true;
     } else if (!first.empty() && first[0].empty() && rows.size() > 1) {
@@ -427,6 +440,11 @@ bool TableReader::next(std::span<const std::string_view>& fields) {
     fields = splitter_.split(line, layout_.separator);
     if (fields.empty() || all_empty(fields)) continue;
     if (layout_.header && line_number_ == layout_.header_line) continue;
+    if (layout_.header && fields.size() == header_fields_.size() &&
+        std::equal(fields.begin(), fields.end(), header_fields_.begin())) {
+      ++repeated_headers_;  // files joined together, each with its header
+      continue;
+    }
     if (splitter_.bad_quote()) {
       if (bad_quotes_.first.size() < kFirstFaults) bad_quotes_.first.push_back(at(line_number_) + ": " + std::string(line.substr(0, 60)));
       ++bad_quotes_.count;

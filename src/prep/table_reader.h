@@ -127,6 +127,8 @@ class TableReader {
   // the first entry.
   std::vector<std::pair<std::string, LineFaults>> faults() const;
   const std::string& failure() const { return lines_.failure(); }
+  // Lines below the first that repeat the header, passed over.
+  uint64_t repeated_headers() const { return repeated_headers_; }
 
  private:
   bool next_line(std::string_view& line);
@@ -152,6 +154,8 @@ class TableReader {
   CountTally matching_;                  // records with the table's field count
   std::map<size_t, CountTally> counts_;  // the other field counts, header excluded
   LineFaults bad_quotes_;
+  std::vector<std::string> header_fields_;  // the header line as split
+  uint64_t repeated_headers_ = 0;
 };
 
 }  // namespace parclas::prep

@@ -137,6 +137,8 @@ const PrepCase kCases[] = {
      "1 0 0 3 1 bull_x\n2 0 0 3 1 cow_1\n3 1 0 2 2 cow_2\n", "animals.txt\n1 bull x\n2 cow 1\n3 cow 2\n"},
     {"identifiers_trimmed_quoted_or_not", "id;sire;dam\n\" A \";;\nB ; \"A \" ;\n  C;B;\"  \"\n", "", kPed, 0, {},
      "1 0 0 3 1 A\n2 1 0 2 2 B\n3 2 0 2 3 C\n"},
+    {"files_joined_with_headers_and_marks", "id;sire;dam\nA;0;0\n\xEF\xBB\xBFid;sire;dam\nB;A\xC2\xA0;0\n", "", kPed, 0,
+     {"PEDFILE: 1 more header lines below the first, passed over"}, "1 0 0 3 1 A\n2 1 0 2 2 B\n"},
     {"long_identifiers_cut_and_numbered", "id sire dam\nABCDEFGHIJKLMNOPQR 0 0\nABCDEFGHIJKLMNOPXY 0 0\n", "", kPed, 0,
      {"identifiers longer than 16 characters, cut in ped.txt: 2", "shortened identifiers that collided, numbered: 1",
       "  ABCDEFGHIJKLMNOPXY -> ABCDEFGHIJKLMN~2"},
