@@ -111,12 +111,29 @@ std::string flag(bool& b) {
   return {};
 }
 
+// The help of --missing lists the codes that are always unknown.
+std::string_view missing_help() {
+  static const std::string help = [] {
+    std::string h = "more codes for an unknown parent or value, in any case\n(always: ";
+    for (const auto code : default_unknown_codes()) {
+      if (code.empty()) h += "empty";
+      else if (code == "0") h += ", 0 or zeros (parents)";
+      else h.append(", ").append(code);
+    }
+    return h + ")";
+  }();
+  return help;
+}
+
+// The help texts name these defaults.
+static_assert(kDefaultFamilyLimit == 500 && kDefaultAnimalLimit == 500000 && kDefaultPasses == 2);
+
 constexpr std::string_view kPedigreeSection = "pedigree file:";
 constexpr std::string_view kDataSection = "data file:";
 constexpr std::string_view kOutputSection = "output folder:";
 constexpr std::string_view kChecksSection = "checks and coding:";
 
-constexpr Row kOptions[] = {
+const Row kOptions[] = {
     {"--pedigree", "FILE", [](Options& o, std::string_view v) { return text(v, o.pedigree); },
      "the herdbook's pedigree file (required)", false, kPedigreeSection},
     {"--columns", "id=C,sire=C,dam=C,birth=C", columns,
@@ -129,9 +146,7 @@ constexpr Row kOptions[] = {
     {"--header", "yes|no", [](Options& o, std::string_view v) { return header(v, o.header); },
      "(default: detected)", false, kPedigreeSection},
     {"--missing", "CODE[,CODE...]", [](Options& o, std::string_view v) { return list(v, o.missing); },
-     "more codes for an unknown parent or value, in any case\n"
-     "(always: empty, 0, NA, N/A, ., -, ?, NULL, unknown, unk, none)",
-     false, kPedigreeSection},
+     missing_help(), false, kPedigreeSection},
     {"--allow-selfing", "", [](Options& o, std::string_view) { return flag(o.allow_selfing); },
      "accept the same animal as sire and dam of one animal", false, kPedigreeSection},
     {"--data", "FILE", [](Options& o, std::string_view v) { return text(v, o.data); },
