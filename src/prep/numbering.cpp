@@ -141,9 +141,10 @@ std::string cleaned_and_cut(std::string_view id) {
 
 ShortIds::ShortIds(const Pedigree& p, const Numbering& numbering, Report& report)
     : ids_(p.ids), changed_of_(p.size(), kNoEntry) {
-  Check& cut = report.check("identifiers longer than " + std::to_string(kIdentifierWidth) + " characters, cut in ped.txt",
+  const std::string in = " in " + std::string(kPedigreeOut);
+  Check& cut = report.check("identifiers longer than " + std::to_string(kIdentifierWidth) + " characters, cut" + in,
                             Severity::Note);
-  Check& blanks = report.check("identifiers with blanks, written with '_' in ped.txt", Severity::Note);
+  Check& blanks = report.check("identifiers with blanks, written with '_'" + in, Severity::Note);
   Check& collided = report.check("shortened identifiers that collided, numbered", Severity::Note);
   // Most identifiers stay as they are: find the others in storage order,
   // then give them their new form in number order.

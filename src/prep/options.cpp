@@ -230,8 +230,9 @@ constexpr size_t kHelpColumn = 30;
 
 std::string usage_text() {
   const std::vector<HelpEntry> entries = help_entries<Options>(kOptions);
-  return "usage: parclas-prep --pedigree FILE [--data FILE] [options] --out DIR\n"
-         "  writes ped.txt, data.txt, par.txt, answers, animals.txt, levels.txt and report.txt into DIR\n" +
+  std::string files;
+  for (const auto name : kOutputNames) files.append(files.empty() ? "" : name == kReportOut ? " and " : ", ").append(name);
+  return "usage: parclas-prep --pedigree FILE [--data FILE] [options] --out DIR\n  writes " + files + " into DIR\n" +
          option_lines(entries, kHelpColumn) + "  --help, --version\n";
 }
 

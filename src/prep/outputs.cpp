@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "prep/output_file.h"
@@ -36,7 +38,7 @@ class Staging {
     if (!out_.has_filename()) out_ = out_.parent_path();
     std::string pattern = (out_.parent_path() / ("." + out_.filename().string() + ".parclas-prep-XXXXXX")).string();
     if (::mkdtemp(pattern.data()) == nullptr) {
-      error = "cannot create a folder beside " + out_.string();
+      error = "cannot create a folder beside " + out_.string() + ": " + std::strerror(errno);
       return false;
     }
     path_ = pattern;
