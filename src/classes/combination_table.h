@@ -58,20 +58,48 @@ inline int32_t first_row(int32_t first, int32_t second, int32_t row_count) {
   return r + 1;
 }
 
-// Asks for the first row of a pair's search ahead of it: the look-ups of a
-// large table each wait on memory, and several asked at once overlap.
-inline void prefetch_pair(const Combination* table, int32_t row_count, int32_t a, int32_t b) {
-#if defined(__GNUC__)
+// The combination table as the pair operations see it: the rows and the
+// index of their keys in search order.
+struct PairTable {
+  Combination* rows;
+  PairIndex* index;
+  int32_t row_count;
+};
+inline PairTable pair_table(RunTables& t) {
+  return {t.combination.data(), &t.pair_index, t.capacity.classes};
+}
+
+// The slot of the index where a search for the pair begins.
+inline uint32_t first_slot(const PairTable& table, int32_t a, int32_t b) {
   if (a > b) std::swap(a, b);
-  __builtin_prefetch(&table[first_row(a, b, row_count)]);
+  return table.index->slot_of(first_row(a, b, table.row_count));
+}
+
+// Asks for the first slot of a pair's search ahead of it: the look-ups of a
+// large table each wait on memory, and several asked at once overlap.
+inline void prefetch_slot(const PairTable& table, uint32_t slot) {
+#if defined(__GNUC__)
+  __builtin_prefetch(&table.index->keys[slot]);
 #endif
+}
+inline void prefetch_pair(const PairTable& table, int32_t a, int32_t b) {
+  prefetch_slot(table, first_slot(table, a, b));
 }
 
 // The row whose key columns (member1, member2) equal `key`, inserting the key
 // in `Insert` mode when it is absent (and adding 1 to `count`); 0 when absent
-// in `Look` mode.
-int32_t find_row(TextIO& io, const int32_t (&key)[2], Combination* table, int32_t row_count,
-                 HashMode mode, int32_t& count, OnFull on_full = OnFull::Stop);
+// in `Look` mode. The search may begin at its first slot, found beforehand.
+int32_t find_row(TextIO& io, const int32_t (&key)[2], const PairTable& table, HashMode mode,
+                 int32_t& count, OnFull on_full = OnFull::Stop);
+int32_t find_row_from(TextIO& io, const int32_t (&key)[2], uint32_t slot, const PairTable& table,
+                      HashMode mode, int32_t& count, OnFull on_full = OnFull::Stop);
+
+// Marks the pair of `row` eliminated: member1 -1, so that no search finds it.
+inline void eliminate_row(const PairTable& table, int32_t row) {
+  Combination& c = table.rows[row];
+  c.member1 = -1;
+  table.index->keys[table.index->slot_of(row)] = PairIndex::key_of(c.member1, c.member2);
+}
 
 // The table-full message with the table's row count, and the stop.
 [[noreturn]] void stop_table_full(TextIO& io, int32_t row_count);
@@ -87,11 +115,11 @@ struct AddResult {
 };
 
 // Orders the caller's pair in place, then finds or inserts it.
-AddResult add_pair(TextIO& io, int32_t& first, int32_t& second, Combination* table,
-                  int32_t row_count, int32_t& count, OnFull on_full = OnFull::Stop);
+AddResult add_pair(TextIO& io, int32_t& first, int32_t& second, const PairTable& table,
+                   int32_t& count, OnFull on_full = OnFull::Stop);
 // Orders the caller's pair in place, then looks it up; 0 when absent.
-int32_t find_pair(TextIO& io, int32_t& first, int32_t& second, Combination* table,
-                  int32_t row_count, int32_t& count);
+int32_t find_pair(TextIO& io, int32_t& first, int32_t& second, const PairTable& table,
+                  int32_t& count);
 
 // The ancestor pairs of a record, as pairs of its fields, in the order that
 // numbers the ancestor positions 1..8 (1..4 parental, 5..8 grand-parental).
@@ -109,6 +137,71 @@ inline constexpr int kParentalPositions = 4;
 
 inline bool has_grandparents(const Combination& c) {
   return c.m1sire != 0 || c.m1dam != 0 || c.m2sire != 0 || c.m2dam != 0;
+}
+
+// The ancestor pairs of a record that have no 0 member, in position order:
+// the position (0..7), the ordered pair and the first slot of its search.
+struct References {
+  int32_t position[8];
+  int32_t key[8][2];
+  uint32_t slot[8];
+  int count = 0;
+};
+
+inline void collect_references(const PairTable& table, const Combination& record,
+                               References& refs) {
+  refs.count = 0;
+  for (int n = 0; n < 8; ++n) {
+    int32_t a = record.*kAncestorPairs[n].first;
+    int32_t b = record.*kAncestorPairs[n].second;
+    order_pair(a, b);
+    if (a == 0 || b == 0) continue;
+    refs.position[refs.count] = n;
+    refs.key[refs.count][0] = a;
+    refs.key[refs.count][1] = b;
+    refs.slot[refs.count] = first_slot(table, a, b);
+    prefetch_slot(table, refs.slot[refs.count]);
+    ++refs.count;
+  }
+}
+
+// Calls visit(k, references of row k) for every row k that `wanted` takes,
+// in row order. The searches of the next rows are asked for ahead of their
+// turn: `visit` must not change what `wanted` says of a row ahead, nor the
+// fields of its ancestor pairs.
+template <class Wanted, class Visit>
+void for_each_row_ahead(const PairTable& table, Wanted&& wanted, Visit&& visit) {
+  constexpr int kAhead = 8;
+  References ahead[kAhead];
+  int32_t row[kAhead];
+  int queued = 0;
+  int head = 0;
+  int32_t next = 1;
+  const Combination* const c = table.rows;
+  while (true) {
+    while (queued < kAhead && next <= table.row_count) {
+      if (wanted(c[next])) {
+        const int at = (head + queued) % kAhead;
+        collect_references(table, c[next], ahead[at]);
+        row[at] = next;
+        ++queued;
+      }
+      ++next;
+    }
+    if (queued == 0) return;
+    visit(row[head], ahead[head]);
+    head = (head + 1) % kAhead;
+    --queued;
+  }
+}
+
+// The same for every stored row that has grandparents: the rows that refer
+// to ancestor pairs (a row without grandparents refers to none).
+template <class Visit>
+void for_each_class_with_parents(const PairTable& table, Visit&& visit) {
+  for_each_row_ahead(
+      table, [](const Combination& c) { return c.status != kNoPair && has_grandparents(c); },
+      visit);
 }
 
 }  // namespace parclas

@@ -1,3 +1,5 @@
+#include <array>
+
 #include "classes/classes.h"
 #include "classes/combination_table.h"
 #include "run/run.h"
@@ -8,14 +10,57 @@ namespace {
 const Format kInTotal("(' In total',I8,' combinations')");
 
 OnFull on_full(const RunTables& t) { return t.capacity.auto_classes ? OnFull::Grow : OnFull::Stop; }
+
+// Filled rows whose eight searches are asked for ahead of their turn, so
+// that the memory of several searches is on its way at once.
+constexpr int kRowsAhead = 8;
+
+// A filled row with the first slots of its eight ancestor-pair searches.
+struct QueuedRow {
+  int32_t row;
+  std::array<uint32_t, 8> slot;
+};
+
+// The eight ancestor pairs of the filled record in row k, each searched from
+// its first slot; the record is then marked expanded.
+void add_ancestors_from(Run& run, const PairTable& table, int32_t k,
+                        const std::array<uint32_t, 8>& slot) {
+  RunTables& t = run.t;
+  const Combination record = table.rows[k];
+  for (int n = 0; n < 8; ++n) {
+    int32_t key[2] = {record.*kAncestorPairs[n].first, record.*kAncestorPairs[n].second};
+    order_pair(key[0], key[1]);
+    if (key[0] == 0 || key[1] == 0) continue;
+    const int32_t before = t.combination_count;
+    const int32_t row = find_row_from(run.io, key, slot[static_cast<size_t>(n)], table,
+                                      HashMode::Insert, t.combination_count, on_full(t));
+    if (t.combination_count != before) {
+      table.rows[row].status = key[0] == key[1] ? kPairExpanded : kPairNew;
+    }
+  }
+  table.rows[k].status = kPairExpanded;
+}
+
+std::array<uint32_t, 8> first_slots(const PairTable& table, const Combination& record) {
+  std::array<uint32_t, 8> slot{};
+  for (int n = 0; n < 8; ++n) {
+    const int32_t a = record.*kAncestorPairs[n].first;
+    const int32_t b = record.*kAncestorPairs[n].second;
+    if (a == 0 || b == 0) continue;
+    slot[static_cast<size_t>(n)] = first_slot(table, a, b);
+    prefetch_slot(table, slot[static_cast<size_t>(n)]);
+  }
+  return slot;
+}
+
 }  // namespace
 
 bool add_data_pair(Run& run, int32_t& sire, int32_t& dam) {
   RunTables& t = run.t;
   while (true) {
     try {
-      const AddResult added = add_pair(run.io, sire, dam, t.combination, t.capacity.classes,
-                                      t.combination_count, on_full(t));
+      const AddResult added =
+          add_pair(run.io, sire, dam, pair_table(t), t.combination_count, on_full(t));
       if (added.is_new) {
         t.combination[added.row].status = kPairNew;
         t.combination[added.row].number = t.combination_count;
@@ -33,12 +78,13 @@ void grow_class_table(Run& run, int32_t passes) {
   while (true) {
     if (t.capacity.classes > kMostClassRows / 2) stop_table_full(run.io, t.capacity.classes);
     t.capacity.classes *= 2;
-    t.combination.assign_zero(t.capacity.classes);
+    t.size_combination(t.capacity.classes);
     t.combination_count = 0;
+    const PairTable table = pair_table(t);
     try {
       for (DataPair pair : t.data_pairs) {
-        const AddResult added = add_pair(run.io, pair.sire, pair.dam, t.combination,
-                                        t.capacity.classes, t.combination_count, OnFull::Grow);
+        const AddResult added =
+            add_pair(run.io, pair.sire, pair.dam, table, t.combination_count, OnFull::Grow);
         t.combination[added.row].status = kPairNew;
         t.combination[added.row].number = t.combination_count;
       }
@@ -51,40 +97,50 @@ void grow_class_table(Run& run, int32_t passes) {
 }
 
 void add_ancestor_pairs(Run& run, int32_t k) {
-  RunTables& t = run.t;
-  const Combination& record = t.combination[k];
-  for (const FieldPair& pair : kAncestorPairs) {
-    prefetch_pair(t.combination, t.capacity.classes, record.*pair.first, record.*pair.second);
-  }
-  for (const FieldPair& pair : kAncestorPairs) {
-    int32_t a = record.*pair.first;
-    int32_t b = record.*pair.second;
-    order_pair(a, b);
-    if (a == 0 || b == 0) continue;
-    const bool same = a == b;
-    const AddResult added = add_pair(run.io, a, b, t.combination, t.capacity.classes,
-                                    t.combination_count, on_full(t));
-    if (added.is_new) t.combination[added.row].status = same ? kPairExpanded : kPairNew;
-  }
-  t.combination[k].status = kPairExpanded;
+  const PairTable table = pair_table(run.t);
+  add_ancestors_from(run, table, k, first_slots(table, table.rows[k]));
 }
 
 void expansion_pass(Run& run) {
   RunTables& t = run.t;
+  const PairTable table = pair_table(t);
   const int32_t rows = t.capacity.classes;
+  Combination* const c = table.rows;
+  constexpr int32_t kFillAhead = 16;
   for (int32_t k = 1; k <= rows; ++k) {
-    Combination& c = t.combination[k];
-    if (c.status != kPairNew) continue;
-    const PedigreeRow& m1 = t.pedigree[c.member1];
-    const PedigreeRow& m2 = t.pedigree[c.member2];
-    c.m1sire = m1.sire;
-    c.m1dam = m1.dam;
-    c.m2sire = m2.sire;
-    c.m2dam = m2.dam;
-    c.status = kPairFilled;
+    if (k + kFillAhead <= rows && c[k + kFillAhead].status == kPairNew) {
+      __builtin_prefetch(&t.pedigree[c[k + kFillAhead].member1]);
+      __builtin_prefetch(&t.pedigree[c[k + kFillAhead].member2]);
+    }
+    if (c[k].status != kPairNew) continue;
+    const PedigreeRow& m1 = t.pedigree[c[k].member1];
+    const PedigreeRow& m2 = t.pedigree[c[k].member2];
+    c[k].m1sire = m1.sire;
+    c[k].m1dam = m1.dam;
+    c[k].m2sire = m2.sire;
+    c[k].m2dam = m2.dam;
+    c[k].status = kPairFilled;
   }
-  for (int32_t k = 1; k <= rows; ++k) {
-    if (t.combination[k].status == kPairFilled) add_ancestor_pairs(run, k);
+  // Rows are expanded in row order. No row becomes filled while this runs
+  // (new pairs are new or expanded), so the filled rows ahead can be found,
+  // and their searches asked for, before their turn.
+  std::array<QueuedRow, kRowsAhead> queue;
+  int head = 0;
+  int queued = 0;
+  int32_t next = 1;
+  while (true) {
+    while (queued < kRowsAhead && next <= rows) {
+      if (c[next].status == kPairFilled) {
+        queue[static_cast<size_t>((head + queued) % kRowsAhead)] = {next, first_slots(table, c[next])};
+        ++queued;
+      }
+      ++next;
+    }
+    if (queued == 0) break;
+    const QueuedRow& q = queue[static_cast<size_t>(head)];
+    add_ancestors_from(run, table, q.row, q.slot);
+    head = (head + 1) % kRowsAhead;
+    --queued;
   }
 }
 

@@ -8,28 +8,26 @@ namespace {
 const Format kEliminated("(' eliminated',I8,' combinations; left ',I8)");
 const Format kPerhaps("(' perhaps could eliminate',I8,' more')");
 
-void add_reference(Run& run, const Combination& record, const FieldPair& pair, int32_t weight) {
-  RunTables& t = run.t;
-  int32_t key[2] = {record.*pair.first, record.*pair.second};
-  order_pair(key[0], key[1]);
-  if (key[0] == 0 || key[1] == 0) return;
-  const int32_t row =
-      find_row(run.io, key, t.combination, t.capacity.classes, HashMode::Look, t.combination_count);
-  if (row != 0) t.combination[row].status += weight;
+// Adds the weight of each reference to the status of the row it names.
+void add_references(Run& run, const PairTable& table, const References& refs) {
+  for (int i = 0; i < refs.count; ++i) {
+    const int32_t row = find_row_from(run.io, refs.key[i], refs.slot[i], table, HashMode::Look,
+                                      run.t.combination_count);
+    if (row != 0) {
+      table.rows[row].status +=
+          refs.position[i] < kParentalPositions ? kParentalReference : kGrandParentalReference;
+    }
+  }
 }
 }  // namespace
 
 void tag_ancestor_pairs(Run& run, int32_t k) {
-  const Combination& record = run.t.combination[k];
-  for (const FieldPair& pair : kAncestorPairs) {
-    prefetch_pair(run.t.combination, run.t.capacity.classes, record.*pair.first,
-                  record.*pair.second);
-  }
-  for (int n = 0; n < 8; ++n) {
-    add_reference(run, record, kAncestorPairs[n],
-                  n < kParentalPositions ? kParentalReference : kGrandParentalReference);
-  }
+  const PairTable table = pair_table(run.t);
+  References refs;
+  collect_references(table, table.rows[k], refs);
+  add_references(run, table, refs);
 }
+
 
 namespace {
 
@@ -43,9 +41,12 @@ void mark_tag_prune_and_number(Run& run) {
       table[k].status = table[k].number != 0 ? kPairRecorded : kPairAncestorOnly;
     }
   }
-  for (int32_t k = 1; k <= rows; ++k) {
-    if (table[k].status != kNoPair) tag_ancestor_pairs(run, k);
-  }
+  // Tagging only adds to the status of stored rows (a row with no
+  // grandparents refers to nothing), so the rows it visits are known ahead.
+  const PairTable pairs = pair_table(t);
+  for_each_class_with_parents(pairs, [&](int32_t, const References& refs) {
+    add_references(run, pairs, refs);
+  });
   int32_t eliminated = 0;
   int32_t candidates = 0;
   for (int32_t k = 1; k <= rows; ++k) {
@@ -57,7 +58,7 @@ void mark_tag_prune_and_number(Run& run) {
         ++candidates;
       } else {
         c.status = kNoPair;
-        c.member1 = -1;
+        eliminate_row(pairs, k);
         ++eliminated;
       }
     }
@@ -87,22 +88,17 @@ void mark_tag_prune_and_number(Run& run) {
 // parent classes, and the pair (0, 0) of a data animal without pedigree.
 bool later_searches_fit(Run& run) {
   RunTables& t = run.t;
-  const Combination* table = t.combination;
+  const PairTable pairs = pair_table(t);
   try {
-    for (int32_t k = 1; k <= t.capacity.classes; ++k) {
-      if (table[k].status == kNoPair || !has_grandparents(table[k])) continue;
-      for (const FieldPair& pair : kAncestorPairs) {
-        int32_t key[2] = {table[k].*pair.first, table[k].*pair.second};
-        order_pair(key[0], key[1]);
-        if (key[0] == 0 || key[1] == 0) continue;
-        find_row(run.io, key, t.combination, t.capacity.classes, HashMode::Look,
-                 t.combination_count, OnFull::Grow);
+    for_each_class_with_parents(pairs, [&](int32_t, const References& refs) {
+      for (int i = 0; i < refs.count; ++i) {
+        find_row_from(run.io, refs.key[i], refs.slot[i], pairs, HashMode::Look,
+                      t.combination_count, OnFull::Grow);
       }
-    }
+    });
     if (t.records_without_pedigree > 0) {
       const int32_t none[2] = {0, 0};
-      find_row(run.io, none, t.combination, t.capacity.classes, HashMode::Look,
-               t.combination_count, OnFull::Grow);
+      find_row(run.io, none, pair_table(t), HashMode::Look, t.combination_count, OnFull::Grow);
     }
   } catch (const ClassTableFull&) {
     return false;

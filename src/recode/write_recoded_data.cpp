@@ -27,7 +27,7 @@ void write_recoded_data(Run& run) {
       int32_t& first = known ? t.pedigree[animal].sire : unknown[0];
       int32_t& second = known ? t.pedigree[animal].dam : unknown[1];
       const int32_t row =
-          find_pair(io, first, second, t.combination, t.capacity.classes, t.combination_count);
+          find_pair(io, first, second, pair_table(t), t.combination_count);
       if (row == 0) {
         io.write_list(kConsoleOut, {"this should not happen:245"});
         io.plain_stop();

@@ -86,6 +86,30 @@ struct Combination {
 };
 static_assert(sizeof(Combination) == kCombinationWidth * sizeof(int32_t));
 
+// The key columns (member1, member2) of the combination table once more, in
+// the order a search examines the rows: slot i holds the key of row
+// (17 i mod rows) + 1, so that the rows of one search are consecutive slots
+// instead of rows 17 apart (a search then reads memory in sequence). An empty
+// row's slot holds 0.
+struct PairIndex {
+  TableVector<uint64_t> keys;  // slots 0..rows - 1
+  uint64_t step_inverse = 0;   // 17 x step_inverse is 1 modulo rows
+  uint32_t rows = 0;
+
+  // Row count and step inverse for `rows` rows (not a multiple of 17); the
+  // slots are not touched.
+  void set_rows(int32_t rows);
+  static uint64_t key_of(int32_t member1, int32_t member2) {
+    return static_cast<uint32_t>(member1) | uint64_t{static_cast<uint32_t>(member2)} << 32;
+  }
+  uint32_t slot_of(int32_t row) const {
+    return static_cast<uint32_t>(static_cast<uint64_t>(row - 1) * step_inverse % rows);
+  }
+  int32_t row_at(uint32_t slot) const {
+    return static_cast<int32_t>(uint64_t{slot} * 17 % rows) + 1;
+  }
+};
+
 using FileName = std::array<char, kNameWidth>;
 using Identifier = std::array<char, kIdWidth>;
 
@@ -103,6 +127,7 @@ struct RunTables {
   FlatTable<int32_t> animal_status;  // 0 absent, -1 loaded, >0 own-class number
   FlatTable<Identifier> identifier;
   FlatTable<Combination> combination;
+  PairIndex pair_index;
   // With class rows "auto": the pairs of the data scan in order of arrival
   // and the expansion passes done, from which a larger table is rebuilt.
   std::vector<DataPair> data_pairs;
@@ -143,6 +168,8 @@ struct RunTables {
   // `capacities` (per-animal tables empty when animals are "auto": the load
   // sizes them).
   void reset(const Capacities& capacities, InbreedingMethod inbreeding);
+  // The combination table and its index with `rows` empty rows.
+  void size_combination(int32_t rows);
 };
 
 // Sets the first n integers of a table to 0 (nothing for n of 0 or less).
