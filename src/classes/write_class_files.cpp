@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include "classes/classes.h"
 #include "classes/combination_table.h"
 #include "run/run.h"
@@ -6,7 +8,10 @@
 namespace parclas {
 
 namespace {
-const Format kIdLine("(I8,1X,A,1X,A)");
+// The class identifier line: the class number in 8 columns, a blank, the
+// identifier of each member (16 characters) after a blank.
+constexpr int kNumberWidth = 8;
+constexpr size_t kIdLineWidth = kNumberWidth + 2 * (1 + kIdWidth);
 constexpr int kPedigreeItems = 10;
 }  // namespace
 
@@ -16,15 +21,19 @@ void write_class_files(Run& run) {
   const PairTable table = pair_table(t);
   char line[kPedigreeItems * kSplicedWidth];
   int32_t item[kPedigreeItems];
+  char id_line[kIdLineWidth];
+  id_line[kNumberWidth] = ' ';
+  id_line[kNumberWidth + 1 + kIdWidth] = ' ';
   // A row without grandparents collects no references: the look-ahead then
   // asks for nothing.
   for_each_row_ahead(
       table, [](const Combination& c) { return c.status != kNoPair; },
       [&](int32_t k, const References& refs) {
         const Combination& c = table.rows[k];
-        io.write_formatted(kClassIdUnit, kIdLine,
-                           {c.number, text_of(t.identifier[c.member1]),
-                            text_of(t.identifier[c.member2])});
+        put_integer_field(id_line, c.number, kNumberWidth);
+        std::memcpy(id_line + kNumberWidth + 1, t.identifier[c.member1].data(), kIdWidth);
+        std::memcpy(id_line + kNumberWidth + 2 + kIdWidth, t.identifier[c.member2].data(), kIdWidth);
+        io.write_line(kClassIdUnit, std::string_view(id_line, kIdLineWidth));
         if (!has_grandparents(c)) return;
         item[0] = c.number;
         int32_t mask = 0;

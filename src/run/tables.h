@@ -133,10 +133,9 @@ struct RunTables {
   std::vector<DataPair> data_pairs;
   int32_t passes_done;
 
-  // Field buffers of the line field splitter; the numeric one is also the
-  // record buffer of both data passes (positions 1..kFieldCapacity).
+  // The numeric field buffer of the line field splitter, also the record
+  // buffer of both data passes (positions 1..kFieldCapacity).
   int32_t field_value[kFieldCapacity + 1];
-  char field_text[kFieldCapacity + 1][kFieldWidth];
 
   // Capacities and method of this run (from the command line).
   Capacities capacity;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -45,6 +46,10 @@ enum class IoError : int {
 };
 
 enum class ReadResult { Ok, EndOfFile };
+// What a quick read of a record of plain integers gave: the record, the end
+// of the file, or a line that list-directed input must read by its full
+// rules (it is left unread).
+enum class PlainRead { Record, EndOfFile, Other };
 
 // What a connected file is to the run: an input is only read, and a name
 // that names no file is an error; an output is created when it is missing.
@@ -73,6 +78,10 @@ class TextIO {
   [[nodiscard]] ReadResult read_integers(int unit, std::span<int32_t> items);
   [[nodiscard]] ReadResult read_reals(int unit, std::span<float> items);
   [[nodiscard]] ReadResult skip_line(int unit);
+  // Reads the next line as a record of plain integers (see
+  // read_plain_integers) without any report: a line that is not one is left
+  // for the next read, and the items are untouched.
+  [[nodiscard]] PlainRead read_plain_record(int unit, std::span<int32_t> items);
   // Fetches the next raw line (no CR before LF); valid until the next read.
   [[nodiscard]] ReadResult read_line(int unit, std::string_view& line);
 
@@ -108,6 +117,7 @@ class TextIO {
  private:
   struct Unit;
   Unit& connected(int unit);
+  Unit* find(int unit) const;
   void flush(Unit& u);
   void begin_writing(Unit& u);
   bool fill(Unit& u);
@@ -116,11 +126,12 @@ class TextIO {
   ReadResult read_list(int unit, std::span<T> items);
   void emit(int unit, std::string_view text);
   static std::string absolute_path(std::string_view name);
+  static void reset_reading(Unit& u);
 
   std::istream& in_;
   std::ostream& out_;
   std::ostream& err_;
-  std::vector<Unit*> units_;
+  std::vector<std::unique_ptr<Unit>> units_;
   std::string line_;        // the line being built by a list-directed write
   std::string formatted_;   // the lines of a formatted write
   std::vector<size_t> formatted_ends_;
