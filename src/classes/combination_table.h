@@ -94,11 +94,18 @@ int32_t find_row(TextIO& io, const int32_t (&key)[2], const PairTable& table, Ha
 int32_t find_row_from(TextIO& io, const int32_t (&key)[2], uint32_t slot, const PairTable& table,
                       HashMode mode, int32_t& count, OnFull on_full = OnFull::Stop);
 
+// An eliminated pair keeps its key in the index with the top bit of member1
+// set: no search matches it (members are below 2^31), and its own search can
+// still be followed.
+inline constexpr uint64_t kEliminatedBit = uint64_t{1} << 31;
+inline bool is_eliminated(uint64_t key) { return (key & kEliminatedBit) != 0; }
+
 // Marks the pair of `row` eliminated: member1 -1, so that no search finds it.
 inline void eliminate_row(const PairTable& table, int32_t row) {
   Combination& c = table.rows[row];
+  table.index->keys[table.index->slot_of(row)] =
+      PairIndex::key_of(c.member1, c.member2) | kEliminatedBit;
   c.member1 = -1;
-  table.index->keys[table.index->slot_of(row)] = PairIndex::key_of(c.member1, c.member2);
 }
 
 // The table-full message with the table's row count, and the stop.

@@ -84,26 +84,50 @@ void mark_tag_prune_and_number(Run& run) {
 }
 
 // Whether every search that the class files and the recoded data file will
-// make ends before the probe limit: the ancestor pairs of every class with
-// parent classes, and the pair (0, 0) of a data animal without pedigree.
+// make ends before the probe limit. They search the ancestor pairs of the
+// classes with parent classes and the data pairs, all stored: a pair still
+// stored is found where its insertion found it, within the limit. Only a
+// search that finds nothing can meet it, one for an eliminated pair (each is
+// the ancestor of one class) or for the pair (0, 0) of a data animal without
+// pedigree, and such a search goes on to the first empty slot.
 bool later_searches_fit(Run& run) {
   RunTables& t = run.t;
-  const PairTable pairs = pair_table(t);
-  try {
-    for_each_class_with_parents(pairs, [&](int32_t, const References& refs) {
-      for (int i = 0; i < refs.count; ++i) {
-        find_row_from(run.io, refs.key[i], refs.slot[i], pairs, HashMode::Look,
-                      t.combination_count, OnFull::Grow);
-      }
-    });
-    if (t.records_without_pedigree > 0) {
-      const int32_t none[2] = {0, 0};
-      find_row(run.io, none, pair_table(t), HashMode::Look, t.combination_count, OnFull::Grow);
-    }
-  } catch (const ClassTableFull&) {
-    return false;
+  const PairIndex& index = t.pair_index;
+  const uint64_t* const keys = index.keys.data();
+  const uint32_t rows = index.rows;
+  const bool zero_pair_searched = t.records_without_pedigree > 0;
+  // Slots examined from `first` up to and including the empty one.
+  auto fits = [&](uint32_t first, uint32_t empty) {
+    return (empty + rows - first) % rows < static_cast<uint32_t>(kProbeLimit);
+  };
+  uint32_t empty = rows;
+  for (uint32_t i = 0; i < rows && empty == rows; ++i) {
+    if (keys[i] == 0) empty = i;
   }
-  return true;
+  if (empty == rows) {  // no empty slot: every search that finds nothing fails
+    if (zero_pair_searched) return false;
+    for (uint32_t i = 0; i < rows; ++i) {
+      if (is_eliminated(keys[i])) return false;
+    }
+    return true;
+  }
+  const PairTable table = pair_table(t);
+  // Backwards round the index from an empty slot: `next_empty` is the first
+  // empty slot at or after slot i.
+  uint32_t next_empty = empty;
+  for (uint32_t step = 1; step < rows; ++step) {
+    const uint32_t i = (empty + rows - step) % rows;
+    const uint64_t k = keys[i];
+    if (k == 0) {
+      next_empty = i;
+    } else if (is_eliminated(k)) {
+      const auto member1 = static_cast<int32_t>(static_cast<uint32_t>(k) & ~uint32_t{1u << 31});
+      const auto member2 = static_cast<int32_t>(k >> 32);
+      if (!fits(first_slot(table, member1, member2), next_empty)) return false;
+    }
+  }
+  // `empty` is the first empty slot from slot 0 on.
+  return !zero_pair_searched || fits(first_slot(table, 0, 0), empty);
 }
 
 }  // namespace
