@@ -111,7 +111,7 @@ void compare_inbreeding(Run& run, int rounds) {
 int run_timed(int compare_rounds, const Options& options) {
   auto tables = std::make_unique_for_overwrite<RunTables>();
   auto work = std::make_unique_for_overwrite<InbreedingWork>();
-  tables->reset(options.capacity, options.method);
+  tables->reset_unsized(options.capacity, options.method);
   work->reset();
   TextIO io(std::cin, std::cout, std::cerr);
   Run run{io, *tables, *work};

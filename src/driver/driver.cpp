@@ -12,6 +12,7 @@
 #include "recode/data_file.h"
 #include "run/file_set.h"
 #include "run/run.h"
+#include "run/table_memory.h"
 
 namespace parclas {
 
@@ -60,12 +61,16 @@ void report_sizes(std::ostream& err, const RunTables& t, const Options& options)
 
 int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTables& tables,
                 InbreedingWork& work, const Options& options) {
-  tables.reset(options.capacity, options.method);
+  tables.reset_unsized(options.capacity, options.method);
   work.reset();
   TextIO io(in, out, err);
   Run run{io, tables, work};
+  const char* stage_name = "start";
   try {
-    for (const Stage& stage : kStages) stage.run(run);
+    for (const Stage& stage : kStages) {
+      stage_name = stage.name;
+      stage.run(run);
+    }
   } catch (const RunEnd& end) {
     if (!end.plain) {
       io.close_all_quietly();
@@ -75,6 +80,18 @@ int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTable
     if (closed != kNormalEnd) return closed;
     report_sizes(err, tables, options);
     return end.status;
+  } catch (const std::bad_alloc&) {
+    // Not a fault of the program: the machine has less memory than the
+    // input needs (see the README for what each size needs).
+    out.exceptions(std::ios::goodbit);
+    err.exceptions(std::ios::goodbit);
+    out.flush();
+    err << "parclas: out of memory in " << stage_name << ": about "
+        << std::max<size_t>(1, (failed_request_bytes() + (size_t{1} << 20) - 1) >> 20)
+        << " MB more were needed\n";
+    err.flush();
+    io.close_all_quietly();
+    return kOutOfMemoryStatus;
   } catch (const std::exception& e) {
     // A fault of the program itself, not of its input: said as such, with
     // every file closed holding what it received. The console may be what

@@ -5,12 +5,19 @@
 namespace parclas {
 
 void RunTables::reset(const Capacities& capacities, InbreedingMethod inbreeding) {
+  reset_unsized(capacities, inbreeding);
+  size_tables();
+}
+
+void RunTables::reset_unsized(const Capacities& capacities, InbreedingMethod inbreeding) {
   *this = RunTables{};
   capacity = capacities;
   method = inbreeding;
-  if (capacity.auto_animals) {
-    capacity.animals = 0;
-  } else {
+  if (capacity.auto_animals) capacity.animals = 0;
+}
+
+void RunTables::size_tables() {
+  if (!capacity.auto_animals) {
     pedigree.assign_zero(capacity.animals);
     animal_status.assign_zero(capacity.animals);
     identifier.assign_zero(capacity.animals);
@@ -40,7 +47,7 @@ void PairIndex::set_rows(int32_t row_count) {
 
 void RunTables::size_combination(int32_t rows) {
   combination.assign_zero(rows);
-  pair_index.keys.assign(static_cast<size_t>(rows), 0);
+  pair_index.keys.assign_zero(rows - 1);
   pair_index.set_rows(rows);
 }
 

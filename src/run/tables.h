@@ -42,23 +42,25 @@ inline constexpr int32_t kMostClassRows = 256000000;
 
 // A table of rows addressed directly by number, row 0 included, sized at the
 // start of the run. It reads as a plain array: `table[row]`, `&table[1]`.
+// Its memory grows in place (see TableBlock): a table that doubles keeps its
+// rows without copying them.
 template <class Row>
 class FlatTable {
  public:
-  operator Row*() { return rows_.data(); }
-  operator const Row*() const { return rows_.data(); }
-  Row* data() { return rows_.data(); }
+  operator Row*() { return data(); }
+  operator const Row*() const { return data(); }
+  Row* data() { return static_cast<Row*>(block_.data()); }
+  const Row* data() const { return static_cast<const Row*>(block_.data()); }
   // Rows 0..last, all zero.
-  void assign_zero(int32_t last) {
-    rows_.assign(static_cast<size_t>(last) + 1, Row{});
-  }
+  void assign_zero(int32_t last) { block_.assign_zero(bytes(last)); }
   // Rows 0..last: the rows kept, new rows zero.
-  void grow_to(int32_t last) { rows_.resize(static_cast<size_t>(last) + 1, Row{}); }
-  void release() { TableVector<Row>().swap(rows_); }
-  int32_t last() const { return static_cast<int32_t>(rows_.size()) - 1; }
+  void grow_to(int32_t last) { block_.resize(bytes(last)); }
+  void release() { block_.release(); }
+  int32_t last() const { return static_cast<int32_t>(block_.size() / sizeof(Row)) - 1; }
 
  private:
-  TableVector<Row> rows_;
+  static size_t bytes(int32_t last) { return (static_cast<size_t>(last) + 1) * sizeof(Row); }
+  TableBlock block_;
 };
 
 // How the inbreeding of every animal is computed: family by family in single
@@ -92,7 +94,7 @@ static_assert(sizeof(Combination) == kCombinationWidth * sizeof(int32_t));
 // instead of rows 17 apart (a search then reads memory in sequence). An empty
 // row's slot holds 0.
 struct PairIndex {
-  TableVector<uint64_t> keys;  // slots 0..rows - 1
+  FlatTable<uint64_t> keys;  // slots 0..rows - 1
   uint64_t step_inverse = 0;   // 17 x step_inverse is 1 modulo rows
   uint32_t rows = 0;
 
@@ -164,9 +166,13 @@ struct RunTables {
   int32_t classes_without_parents;
 
   // Everything back to its state at program start, the tables sized by
-  // `capacities` (per-animal tables empty when animals are "auto": the load
-  // sizes them).
+  // `capacities` (see size_tables).
   void reset(const Capacities& capacities, InbreedingMethod inbreeding);
+  // The same with the tables still empty: the run's "tables" stage sizes them.
+  void reset_unsized(const Capacities& capacities, InbreedingMethod inbreeding);
+  // The tables sized by the capacities, all zero (per-animal tables stay
+  // empty when animals are "auto": the load sizes them).
+  void size_tables();
   // The combination table and its index with `rows` empty rows.
   void size_combination(int32_t rows);
 };

@@ -21,10 +21,11 @@ inline constexpr int kMaxUnit = 99;
 
 // Exit statuses besides the error numbers of the read-error report: a run
 // that ends normally, one that stops at a fatal condition, and one that meets
-// an internal error of the program.
+// an internal error of the program (or cannot get the memory it needs).
 inline constexpr int kNormalEnd = 0;
 inline constexpr int kStopStatus = 1;
 inline constexpr int kInternalErrorStatus = 70;
+inline constexpr int kOutOfMemoryStatus = 70;
 
 // Thrown to end the run; the run's entry point catches it, closes the units
 // and returns `status` as the exit status. A plain stop closes the units as
