@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <array>
+#include <vector>
 
 #include "classes/classes.h"
 #include "classes/combination_table.h"
@@ -53,6 +55,56 @@ std::array<uint32_t, 8> first_slots(const PairTable& table, const Combination& r
   return slot;
 }
 
+// The number of distinct keys among `keys` (sorted on the way, by their
+// bytes from the lowest: a radix sort, as the keys are many).
+int64_t distinct_keys(std::vector<uint64_t>& keys) {
+  std::vector<uint64_t> other(keys.size());
+  constexpr int kBits = 11;
+  constexpr size_t kBuckets = size_t{1} << kBits;
+  for (int shift = 0; shift < 64; shift += kBits) {
+    std::vector<size_t> start(kBuckets + 1, 0);
+    for (const uint64_t k : keys) ++start[((k >> shift) & (kBuckets - 1)) + 1];
+    if (std::find(start.begin() + 1, start.end(), keys.size()) != start.end()) continue;  // one digit
+    for (size_t b = 1; b <= kBuckets; ++b) start[b] += start[b - 1];
+    for (const uint64_t k : keys) other[start[(k >> shift) & (kBuckets - 1)]++] = k;
+    keys.swap(other);
+  }
+  int64_t distinct = 0;
+  for (size_t i = 0; i < keys.size(); ++i) distinct += (i == 0 || keys[i] != keys[i - 1]) ? 1 : 0;
+  return distinct;
+}
+
+// How many pairs the table holds after the next pass. That does not depend
+// on the table's rows: the stored pairs and the ancestor pairs of the pairs
+// the pass fills. A table with fewer rows cannot hold them; returns 0 when
+// the table surely can (its rows are at least the stored pairs and eight per
+// pair to fill).
+int64_t pairs_after_pass(const RunTables& t) {
+  const Combination* const c = t.combination;
+  int64_t to_fill = 0;
+  for (int32_t k = 1; k <= t.capacity.classes; ++k) to_fill += c[k].status == kPairNew ? 1 : 0;
+  if (t.combination_count + 8 * to_fill <= t.capacity.classes) return 0;
+  std::vector<uint64_t> keys;
+  keys.reserve(static_cast<size_t>(t.combination_count + 8 * to_fill));
+  for (int32_t k = 1; k <= t.capacity.classes; ++k) {
+    if (c[k].status == kNoPair) continue;
+    keys.push_back(PairIndex::key_of(c[k].member1, c[k].member2));
+    if (c[k].status != kPairNew) continue;
+    Combination filled = c[k];
+    filled.m1sire = t.pedigree[filled.member1].sire;
+    filled.m1dam = t.pedigree[filled.member1].dam;
+    filled.m2sire = t.pedigree[filled.member2].sire;
+    filled.m2dam = t.pedigree[filled.member2].dam;
+    for (const FieldPair& pair : kAncestorPairs) {
+      int32_t a = filled.*pair.first;
+      int32_t b = filled.*pair.second;
+      order_pair(a, b);
+      if (a != 0 && b != 0) keys.push_back(PairIndex::key_of(a, b));
+    }
+  }
+  return distinct_keys(keys);
+}
+
 }  // namespace
 
 bool add_data_pair(Run& run, int32_t& sire, int32_t& dam) {
@@ -73,11 +125,12 @@ bool add_data_pair(Run& run, int32_t& sire, int32_t& dam) {
   }
 }
 
-void grow_class_table(Run& run, int32_t passes) {
+void grow_class_table(Run& run, int32_t passes, int64_t at_least) {
   RunTables& t = run.t;
   while (true) {
     if (t.capacity.classes > kMostClassRows / 2) stop_table_full(run.io, t.capacity.classes);
     t.capacity.classes *= 2;
+    if (t.capacity.classes < at_least) continue;  // too few rows for the pairs: it would fail
     t.size_combination(t.capacity.classes);
     t.combination_count = 0;
     const PairTable table = pair_table(t);
@@ -148,6 +201,12 @@ void expand_combinations(Run& run) {
   RunTables& t = run.t;
   for (int32_t pass = 1; pass <= t.maximum_passes; ++pass) {
     const int32_t before = t.combination_count;
+    if (t.capacity.auto_classes) {
+      // The sizes too small to hold the pass's pairs are passed over: a run
+      // with that many rows would find them too small, in this pass or before.
+      const int64_t pairs = pairs_after_pass(t);
+      if (pairs > t.capacity.classes) grow_class_table(run, pass - 1, pairs);
+    }
     while (true) {
       try {
         expansion_pass(run);
