@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "run/tables.h"
+#include "text/progress.h"
 
 namespace parclas {
 
@@ -187,6 +188,7 @@ void for_each_row_ahead(const PairTable& table, Wanted&& wanted, Visit&& visit) 
   const Combination* const c = table.rows;
   while (true) {
     while (queued < kAhead && next <= table.row_count) {
+      note_rows(next, table.row_count);
       if (wanted(c[next])) {
         const int at = (head + queued) % kAhead;
         collect_references(table, c[next], ahead[at]);

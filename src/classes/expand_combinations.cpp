@@ -5,6 +5,7 @@
 #include "classes/classes.h"
 #include "classes/combination_table.h"
 #include "run/run.h"
+#include "text/progress.h"
 
 namespace parclas {
 
@@ -161,6 +162,7 @@ void expansion_pass(Run& run) {
   Combination* const c = table.rows;
   constexpr int32_t kFillAhead = 16;
   for (int32_t k = 1; k <= rows; ++k) {
+    note_rows(k, 2 * int64_t{rows});
     if (k + kFillAhead <= rows && c[k + kFillAhead].status == kPairNew) {
       __builtin_prefetch(&t.pedigree[c[k + kFillAhead].member1]);
       __builtin_prefetch(&t.pedigree[c[k + kFillAhead].member2]);
@@ -183,6 +185,7 @@ void expansion_pass(Run& run) {
   int32_t next = 1;
   while (true) {
     while (queued < kRowsAhead && next <= rows) {
+      note_rows(rows + int64_t{next}, 2 * int64_t{rows});
       if (c[next].status == kPairFilled) {
         queue[static_cast<size_t>((head + queued) % kRowsAhead)] = {next, first_slots(table, c[next])};
         ++queued;

@@ -1,7 +1,10 @@
 #include "driver/driver.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <exception>
+#include <iostream>
 #include <istream>
 #include <ostream>
 
@@ -13,6 +16,7 @@
 #include "run/file_set.h"
 #include "run/run.h"
 #include "run/table_memory.h"
+#include "text/progress.h"
 
 namespace parclas {
 
@@ -66,12 +70,16 @@ int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTable
   TextIO io(in, out, err);
   Run run{io, tables, work};
   const char* stage_name = "start";
+  ProgressLine progress(&err == &std::cerr && ::isatty(STDERR_FILENO) == 1);
   try {
     for (const Stage& stage : kStages) {
       stage_name = stage.name;
+      progress.stage(stage.name);
       stage.run(run);
     }
+    progress.stage(nullptr);
   } catch (const RunEnd& end) {
+    progress.stage(nullptr);
     if (!end.plain) {
       io.close_all_quietly();
       return end.status;
@@ -81,6 +89,7 @@ int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTable
     report_sizes(err, tables, options);
     return end.status;
   } catch (const std::bad_alloc&) {
+    progress.stage(nullptr);
     // Not a fault of the program: the machine has less memory than the
     // input needs (see the README for what each size needs).
     out.exceptions(std::ios::goodbit);
@@ -93,6 +102,7 @@ int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTable
     io.close_all_quietly();
     return kOutOfMemoryStatus;
   } catch (const std::exception& e) {
+    progress.stage(nullptr);
     // A fault of the program itself, not of its input: said as such, with
     // every file closed holding what it received. The console may be what
     // failed, so its streams throw no more from here on.

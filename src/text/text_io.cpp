@@ -14,6 +14,7 @@
 
 #include "text/fields.h"
 #include "text/numbers.h"
+#include "text/progress.h"
 
 namespace parclas {
 
@@ -77,6 +78,7 @@ struct TextIO::Unit {
   bool at_eof = false;
   off_t offset = 0;
   // a line read and given back: the next read takes it again
+  off_t file_size = 0;  // for the share of the file read
   bool held = false;
   std::string_view held_line;
   // writing
@@ -170,6 +172,8 @@ void TextIO::connect(int unit, std::string_view raw_name, FileUse use) {
   if (fd < 0) fail(IoError::OpenFailure, unit);
   u.fd = fd;
   u.open = true;
+  struct stat opened {};
+  u.file_size = ::fstat(fd, &opened) == 0 ? opened.st_size : 0;
   if (u.in.size() < kReadChunk) u.in.resize(kReadChunk);
 }
 
@@ -211,6 +215,7 @@ bool TextIO::fill(Unit& u) {
       return false;
     }
     u.end += static_cast<size_t>(n);
+    stage_progress().set(u.offset + static_cast<off_t>(u.end - u.begin), u.file_size);
     return true;
   }
 }
@@ -425,6 +430,7 @@ void TextIO::plain_stop() { throw RunEnd{kStopStatus, true}; }
 
 void TextIO::fail(IoError error, int unit) {
   out_.flush();
+  erase_progress_line();
   const Unit* u = find(unit);
   const int code = static_cast<int>(error);
   err_ << "severe (" << code << "): " << describe(error) << ", unit " << unit << ", file "
