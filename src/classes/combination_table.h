@@ -173,44 +173,62 @@ inline void collect_references(const PairTable& table, const Combination& record
   }
 }
 
-// Calls visit(k, references of row k) for every row k that `wanted` takes,
-// in row order. The searches of the next rows are asked for ahead of their
-// turn: `visit` must not change what `wanted` says of a row ahead, nor the
-// fields of its ancestor pairs.
-template <class Wanted, class Visit>
-void for_each_row_ahead(const PairTable& table, Wanted&& wanted, Visit&& visit) {
-  constexpr int kAhead = 8;
-  References ahead[kAhead];
-  int32_t row[kAhead];
+// What a search made ahead of its turn found: a row, none (0), or the probe
+// limit (kSearchFull), which stops the run when its turn comes.
+inline constexpr int32_t kSearchFull = -1;
+
+// Calls visit(k, refs, found) for every row k that `wanted` takes, in row
+// order, with the references of row k and found[i], the row that reference
+// i names. The searches only look pairs up, so they are made ahead of their
+// turn, their slots asked for before them and the rows found before the
+// visit: `visit` must not store or remove pairs, nor change what `wanted`
+// says of a row. `ahead(row)` is called when
+// a row is taken into the look-ahead (to ask for its other data).
+template <class Wanted, class Ahead, class Visit>
+void for_each_row_found(TextIO& io, const PairTable& table, int32_t& count, Wanted&& wanted,
+                        Ahead&& ahead, Visit&& visit) {
+  constexpr int kDepth = 16;  // rows in the look-ahead
+  constexpr int kLag = 8;     // rows between asking for the slots and searching them
+  References refs[kDepth];
+  int32_t found[kDepth][8];
+  int32_t row[kDepth];
+  bool searched[kDepth];
   int queued = 0;
   int head = 0;
   int32_t next = 1;
   const Combination* const c = table.rows;
+  auto search = [&](int at) {
+    for (int i = 0; i < refs[at].count; ++i) {
+      try {
+        found[at][i] = find_row_from(io, refs[at].key[i], refs[at].slot[i], table, HashMode::Look,
+                                     count, OnFull::Grow);
+        if (found[at][i] != 0) __builtin_prefetch(&table.rows[found[at][i]]);
+      } catch (const ClassTableFull&) {
+        found[at][i] = kSearchFull;
+      }
+    }
+    searched[at] = true;
+  };
   while (true) {
-    while (queued < kAhead && next <= table.row_count) {
+    while (queued < kDepth && next <= table.row_count) {
       note_rows(next, table.row_count);
       if (wanted(c[next])) {
-        const int at = (head + queued) % kAhead;
-        collect_references(table, c[next], ahead[at]);
+        const int at = (head + queued) % kDepth;
+        collect_references(table, c[next], refs[at]);
         row[at] = next;
+        searched[at] = false;
+        ahead(c[next]);
         ++queued;
+        if (queued > kLag) search((head + queued - 1 - kLag) % kDepth);
       }
       ++next;
     }
     if (queued == 0) return;
-    visit(row[head], ahead[head]);
-    head = (head + 1) % kAhead;
+    if (!searched[head]) search(head);
+    visit(row[head], refs[head], found[head]);
+    head = (head + 1) % kDepth;
     --queued;
   }
-}
-
-// The same for every stored row that has grandparents: the rows that refer
-// to ancestor pairs (a row without grandparents refers to none).
-template <class Visit>
-void for_each_class_with_parents(const PairTable& table, Visit&& visit) {
-  for_each_row_ahead(
-      table, [](const Combination& c) { return c.status != kNoPair && has_grandparents(c); },
-      visit);
 }
 
 }  // namespace parclas

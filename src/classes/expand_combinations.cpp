@@ -1,10 +1,12 @@
 #include <algorithm>
+#include <bit>
 #include <array>
 #include <vector>
 
 #include "classes/classes.h"
 #include "classes/combination_table.h"
 #include "run/run.h"
+#include "run/table_memory.h"
 #include "text/progress.h"
 
 namespace parclas {
@@ -56,22 +58,40 @@ std::array<uint32_t, 8> first_slots(const PairTable& table, const Combination& r
   return slot;
 }
 
-// The number of distinct keys among `keys` (sorted on the way, by their
-// bytes from the lowest: a radix sort, as the keys are many).
-int64_t distinct_keys(std::vector<uint64_t>& keys) {
-  std::vector<uint64_t> other(keys.size());
-  constexpr int kBits = 11;
-  constexpr size_t kBuckets = size_t{1} << kBits;
-  for (int shift = 0; shift < 64; shift += kBits) {
-    std::vector<size_t> start(kBuckets + 1, 0);
-    for (const uint64_t k : keys) ++start[((k >> shift) & (kBuckets - 1)) + 1];
-    if (std::find(start.begin() + 1, start.end(), keys.size()) != start.end()) continue;  // one digit
-    for (size_t b = 1; b <= kBuckets; ++b) start[b] += start[b - 1];
-    for (const uint64_t k : keys) other[start[(k >> shift) & (kBuckets - 1)]++] = k;
-    keys.swap(other);
-  }
+// The number of distinct keys among `keys` (none of them 0): a set with
+// open addressing and a mixing hash, the slots of a batch of keys asked for
+// ahead of their insertion.
+int64_t distinct_keys(const std::vector<uint64_t>& keys) {
+  const size_t slots = std::bit_ceil(keys.size() + keys.size() / 2 + 16);
+  const size_t mask = slots - 1;
+  TableBlock memory;
+  memory.assign_zero(slots * sizeof(uint64_t));
+  auto* const set = static_cast<uint64_t*>(memory.data());
+  auto slot_of = [&](uint64_t k) {
+    k ^= k >> 33;
+    k *= 0xff51afd7ed558ccdull;
+    k ^= k >> 33;
+    return static_cast<size_t>(k) & mask;
+  };
+  constexpr size_t kBatch = 16;
+  size_t slot[kBatch];
   int64_t distinct = 0;
-  for (size_t i = 0; i < keys.size(); ++i) distinct += (i == 0 || keys[i] != keys[i - 1]) ? 1 : 0;
+  for (size_t begin = 0; begin < keys.size(); begin += kBatch) {
+    const size_t n = std::min(kBatch, keys.size() - begin);
+    for (size_t i = 0; i < n; ++i) {
+      slot[i] = slot_of(keys[begin + i]);
+      __builtin_prefetch(&set[slot[i]]);
+    }
+    for (size_t i = 0; i < n; ++i) {
+      const uint64_t k = keys[begin + i];
+      size_t s = slot[i];
+      while (set[s] != 0 && set[s] != k) s = (s + 1) & mask;
+      if (set[s] == 0) {
+        set[s] = k;
+        ++distinct;
+      }
+    }
+  }
   return distinct;
 }
 

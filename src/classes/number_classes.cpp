@@ -9,12 +9,12 @@ const Format kEliminated("(' eliminated',I8,' combinations; left ',I8)");
 const Format kPerhaps("(' perhaps could eliminate',I8,' more')");
 
 // Adds the weight of each reference to the status of the row it names.
-void add_references(Run& run, const PairTable& table, const References& refs) {
+void add_references(Run& run, const PairTable& table, const References& refs,
+                    const int32_t* found) {
   for (int i = 0; i < refs.count; ++i) {
-    const int32_t row = find_row_from(run.io, refs.key[i], refs.slot[i], table, HashMode::Look,
-                                      run.t.combination_count);
-    if (row != 0) {
-      table.rows[row].status +=
+    if (found[i] == kSearchFull) stop_table_full(run.io, table.row_count);
+    if (found[i] != 0) {
+      table.rows[found[i]].status +=
           refs.position[i] < kParentalPositions ? kParentalReference : kGrandParentalReference;
     }
   }
@@ -25,7 +25,12 @@ void tag_ancestor_pairs(Run& run, int32_t k) {
   const PairTable table = pair_table(run.t);
   References refs;
   collect_references(table, table.rows[k], refs);
-  add_references(run, table, refs);
+  int32_t found[8];
+  for (int i = 0; i < refs.count; ++i) {
+    found[i] = find_row_from(run.io, refs.key[i], refs.slot[i], table, HashMode::Look,
+                             run.t.combination_count);
+  }
+  add_references(run, table, refs, found);
 }
 
 
@@ -44,9 +49,13 @@ void mark_tag_prune_and_number(Run& run) {
   // Tagging only adds to the status of stored rows (a row with no
   // grandparents refers to nothing), so the rows it visits are known ahead.
   const PairTable pairs = pair_table(t);
-  for_each_class_with_parents(pairs, [&](int32_t, const References& refs) {
-    add_references(run, pairs, refs);
-  });
+  for_each_row_found(
+      run.io, pairs, t.combination_count,
+      [](const Combination& c) { return c.status != kNoPair && has_grandparents(c); },
+      [](const Combination&) {},
+      [&](int32_t, const References& refs, const int32_t* found) {
+        add_references(run, pairs, refs, found);
+      });
   int32_t eliminated = 0;
   int32_t candidates = 0;
   for (int32_t k = 1; k <= rows; ++k) {

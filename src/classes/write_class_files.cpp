@@ -26,9 +26,13 @@ void write_class_files(Run& run) {
   id_line[kNumberWidth + 1 + kIdWidth] = ' ';
   // A row without grandparents collects no references: the look-ahead then
   // asks for nothing.
-  for_each_row_ahead(
-      table, [](const Combination& c) { return c.status != kNoPair; },
-      [&](int32_t k, const References& refs) {
+  for_each_row_found(
+      io, table, t.combination_count, [](const Combination& c) { return c.status != kNoPair; },
+      [&](const Combination& c) {
+        __builtin_prefetch(&t.identifier[c.member1]);
+        __builtin_prefetch(&t.identifier[c.member2]);
+      },
+      [&](int32_t k, const References& refs, const int32_t* found) {
         const Combination& c = table.rows[k];
         put_integer_field(id_line, c.number, kNumberWidth);
         std::memcpy(id_line + kNumberWidth + 1, t.identifier[c.member1].data(), kIdWidth);
@@ -39,8 +43,8 @@ void write_class_files(Run& run) {
         int32_t mask = 0;
         for (int n = 1; n <= 8; ++n) item[n] = 0;
         for (int i = 0; i < refs.count; ++i) {
-          const int32_t row = find_row_from(io, refs.key[i], refs.slot[i], table, HashMode::Look,
-                                            t.combination_count);
+          if (found[i] == kSearchFull) stop_table_full(io, table.row_count);
+          const int32_t row = found[i];
           if (row != 0) {
             item[refs.position[i] + 1] = table.rows[row].number;
             mask |= 1 << refs.position[i];
