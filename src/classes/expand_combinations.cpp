@@ -54,6 +54,8 @@ std::array<uint32_t, 8> first_slots(const PairTable& table, const Combination& r
     if (a == 0 || b == 0) continue;
     slot[static_cast<size_t>(n)] = first_slot(table, a, b);
     prefetch_slot(table, slot[static_cast<size_t>(n)]);
+    // A new pair mostly lands on its first row, which the insertion writes.
+    __builtin_prefetch(&table.rows[table.index->row_at(slot[static_cast<size_t>(n)])], 1);
   }
   return slot;
 }
