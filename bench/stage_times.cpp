@@ -143,6 +143,7 @@ int run_timed(int compare_rounds, const Options& options, const std::string& com
   auto tables = std::make_unique_for_overwrite<RunTables>();
   auto work = std::make_unique_for_overwrite<InbreedingWork>();
   tables->reset_unsized(options.capacity, options.method);
+  tables->threads = options.threads;
   work->reset();
   TextIO io(std::cin, std::cout, std::cerr);
   Run run{io, *tables, *work};

@@ -3,6 +3,7 @@
 // numbered in row order, so the hash and probe rule below is exact.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 
@@ -177,16 +178,24 @@ inline void collect_references(const PairTable& table, const Combination& record
 // limit (kSearchFull), which stops the run when its turn comes.
 inline constexpr int32_t kSearchFull = -1;
 
-// Calls visit(k, refs, found) for every row k that `wanted` takes, in row
-// order, with the references of row k and found[i], the row that reference
+// Rows of the table that one block of work takes (see make_and_write_blocks).
+inline constexpr int32_t kRowsPerBlock = 1 << 16;
+inline int64_t row_blocks(int32_t rows) { return (int64_t{rows} + kRowsPerBlock - 1) / kRowsPerBlock; }
+inline int32_t block_first_row(int64_t b) { return static_cast<int32_t>(b * kRowsPerBlock + 1); }
+inline int32_t block_last_row(int64_t b, int32_t rows) {
+  return static_cast<int32_t>(std::min<int64_t>((b + 1) * kRowsPerBlock, rows));
+}
+
+// Calls visit(k, refs, found) for every row k of first_row..last_row that
+// `wanted` takes, in row order, with the references of row k and found[i], the row that reference
 // i names. The searches only look pairs up, so they are made ahead of their
 // turn, their slots asked for before them and the rows found before the
 // visit: `visit` must not store or remove pairs, nor change what `wanted`
 // says of a row. `ahead(row)` is called when
 // a row is taken into the look-ahead (to ask for its other data).
 template <class Wanted, class Ahead, class Visit>
-void for_each_row_found(TextIO& io, const PairTable& table, int32_t& count, Wanted&& wanted,
-                        Ahead&& ahead, Visit&& visit) {
+void for_each_row_found(TextIO& io, const PairTable& table, int32_t& count, int32_t first_row,
+                        int32_t last_row, Wanted&& wanted, Ahead&& ahead, Visit&& visit) {
   constexpr int kDepth = 16;  // rows in the look-ahead
   constexpr int kLag = 8;     // rows between asking for the slots and searching them
   References refs[kDepth];
@@ -195,7 +204,7 @@ void for_each_row_found(TextIO& io, const PairTable& table, int32_t& count, Want
   bool searched[kDepth];
   int queued = 0;
   int head = 0;
-  int32_t next = 1;
+  int32_t next = first_row;
   const Combination* const c = table.rows;
   auto search = [&](int at) {
     for (int i = 0; i < refs[at].count; ++i) {
@@ -210,7 +219,7 @@ void for_each_row_found(TextIO& io, const PairTable& table, int32_t& count, Want
     searched[at] = true;
   };
   while (true) {
-    while (queued < kDepth && next <= table.row_count) {
+    while (queued < kDepth && next <= last_row) {
       note_rows(next, table.row_count);
       if (wanted(c[next])) {
         const int at = (head + queued) % kDepth;

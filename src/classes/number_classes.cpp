@@ -1,6 +1,9 @@
 #include "classes/classes.h"
 #include "classes/combination_table.h"
+#include <atomic>
+
 #include "run/run.h"
+#include "text/line_blocks.h"
 
 namespace parclas {
 
@@ -8,16 +11,24 @@ namespace {
 const Format kEliminated("(' eliminated',I8,' combinations; left ',I8)");
 const Format kPerhaps("(' perhaps could eliminate',I8,' more')");
 
-// Adds the weight of each reference to the status of the row it names.
-void add_references(Run& run, const PairTable& table, const References& refs,
-                    const int32_t* found) {
+// Adds the weight of each reference to the status of the row it names; the
+// sums do not depend on the order of the additions, so blocks of rows may be
+// tagged side by side. Returns false where a search met the probe limit.
+bool add_references(const PairTable& table, const References& refs, const int32_t* found) {
   for (int i = 0; i < refs.count; ++i) {
-    if (found[i] == kSearchFull) stop_table_full(run.io, table.row_count);
+    if (found[i] == kSearchFull) return false;
     if (found[i] != 0) {
-      table.rows[found[i]].status +=
-          refs.position[i] < kParentalPositions ? kParentalReference : kGrandParentalReference;
+      std::atomic_ref<int32_t>(table.rows[found[i]].status)
+          .fetch_add(refs.position[i] < kParentalPositions ? kParentalReference
+                                                           : kGrandParentalReference,
+                     std::memory_order_relaxed);
     }
   }
+  return true;
+}
+
+int32_t status_of(const Combination& c) {
+  return std::atomic_ref<int32_t>(const_cast<int32_t&>(c.status)).load(std::memory_order_relaxed);
 }
 }  // namespace
 
@@ -30,7 +41,7 @@ void tag_ancestor_pairs(Run& run, int32_t k) {
     found[i] = find_row_from(run.io, refs.key[i], refs.slot[i], table, HashMode::Look,
                              run.t.combination_count);
   }
-  add_references(run, table, refs, found);
+  if (!add_references(table, refs, found)) stop_table_full(run.io, table.row_count);
 }
 
 
@@ -46,15 +57,27 @@ void mark_tag_prune_and_number(Run& run) {
       table[k].status = table[k].number != 0 ? kPairRecorded : kPairAncestorOnly;
     }
   }
-  // Tagging only adds to the status of stored rows (a row with no
-  // grandparents refers to nothing), so the rows it visits are known ahead.
   const PairTable pairs = pair_table(t);
-  for_each_row_found(
-      run.io, pairs, t.combination_count,
-      [](const Combination& c) { return c.status != kNoPair && has_grandparents(c); },
-      [](const Combination&) {},
-      [&](int32_t, const References& refs, const int32_t* found) {
-        add_references(run, pairs, refs, found);
+  // Tagging only adds to the status of stored rows (a row with no
+  // grandparents refers to nothing), and the additions may come in any order:
+  // blocks of rows are tagged on the run's threads. No search can meet the
+  // probe limit (every pair searched is stored), but one that did stops the
+  // run as it would have.
+  const int32_t count = t.combination_count;
+  make_and_write_blocks(
+      t.threads, row_blocks(rows),
+      [&](int64_t b, LineBlock& block) {
+        int32_t no_count = count;
+        for_each_row_found(
+            run.io, pairs, no_count, block_first_row(b), block_last_row(b, rows),
+            [](const Combination& c) { return status_of(c) != kNoPair && has_grandparents(c); },
+            [](const Combination&) {},
+            [&](int32_t, const References& refs, const int32_t* found) {
+              if (block.stop == 0 && !add_references(pairs, refs, found)) block.stop = 1;
+            });
+      },
+      [&](int64_t, const LineBlock& block) {
+        if (block.stop != 0) stop_table_full(run.io, rows);
       });
   int32_t eliminated = 0;
   int32_t candidates = 0;

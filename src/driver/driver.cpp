@@ -66,6 +66,7 @@ void report_sizes(std::ostream& err, const RunTables& t, const Options& options)
 int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTables& tables,
                 InbreedingWork& work, const Options& options) {
   tables.reset_unsized(options.capacity, options.method);
+  tables.threads = options.threads;
   work.reset();
   TextIO io(in, out, err);
   Run run{io, tables, work};

@@ -142,6 +142,7 @@ struct RunTables {
   // Capacities and method of this run (from the command line).
   Capacities capacity;
   InbreedingMethod method = InbreedingMethod::Family;
+  int32_t threads = 1;  // threads a stage may use where the bytes stay those of one
   int32_t largest_family;  // members of the largest family the inbreeding stage built
 
   // Answers and names.
