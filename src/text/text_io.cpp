@@ -79,6 +79,7 @@ struct TextIO::Unit {
   off_t offset = 0;
   // a line read and given back: the next read takes it again
   off_t file_size = 0;  // for the share of the file read
+  bool read_failed = false;  // a read refused while failures were deferred
   bool held = false;
   std::string_view held_line;
   // writing
@@ -209,6 +210,10 @@ bool TextIO::fill(Unit& u) {
   while (true) {
     const ssize_t n = ::read(u.fd, u.in.data() + u.end, u.in.size() - u.end);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && defer_read_failures_) {
+      u.read_failed = true;
+      return false;
+    }
     if (n < 0) fail(IoError::ReadFailure, u.number);
     if (n == 0) {
       u.at_eof = true;
@@ -248,6 +253,10 @@ ReadResult TextIO::next_line(Unit& u, std::string_view& line) {
     }
     const size_t scanned = u.end - u.begin;
     if (!fill(u)) {
+      if (u.read_failed) {  // deferred: nothing is taken, the next read tries again
+        u.read_failed = false;
+        return ReadResult::EndOfFile;
+      }
       if (u.begin == u.end) return ReadResult::EndOfFile;
       line = std::string_view(u.in.data() + u.begin, u.end - u.begin);
       u.offset += static_cast<off_t>(u.end - u.begin);

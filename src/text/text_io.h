@@ -93,6 +93,12 @@ class TextIO {
   // Writes the items list-directed; one line, more if it passes 80 columns.
   void write_list(int unit, std::initializer_list<Item> items);
 
+  // While set, a read that the system refuses ends the line reads as the end
+  // of the file would, without a report and without taking a partial line:
+  // the next read, made without it, tries again and reports the failure in
+  // its place. Lets a stage read ahead of what it has written.
+  void defer_read_failures(bool deferred) { defer_read_failures_ = deferred; }
+
   // While muted, console lines are dropped: a stage that repeats work whose
   // lines the console already shows does it muted.
   void mute_console(bool muted) { console_muted_ = muted; }
@@ -138,6 +144,7 @@ class TextIO {
   std::vector<size_t> formatted_ends_;
   std::string console_line_;  // the last console input line
   bool console_muted_ = false;
+  bool defer_read_failures_ = false;
 };
 
 }  // namespace parclas
