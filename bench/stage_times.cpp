@@ -8,7 +8,9 @@
 //
 // With --compare-with FILE, where FILE holds the report of another build (of
 // the previous release, say) on the same case, each stage's line also shows
-// that build's processor seconds and the ratio of the two.
+// that build's wall seconds and the ratio of the two (wall seconds: a stage
+// that shares its work with other threads takes less of them, not less
+// processor time of its own thread).
 //
 // With --inbreeding-vs-reference R it also times, after the data scan, the
 // inbreeding computation against the straightforward one kept in the tests,
@@ -113,7 +115,7 @@ void compare_inbreeding(Run& run, int rounds) {
                fast_console == reference_console ? "identical" : "DIFFERS");
 }
 
-// The processor seconds of each stage in a report of this program.
+// The wall seconds of each stage in a report of this program.
 std::vector<std::pair<std::string, double>> read_report(const std::string& path) {
   std::vector<std::pair<std::string, double>> stages;
   FILE* f = std::fopen(path.c_str(), "r");
@@ -129,11 +131,13 @@ std::vector<std::pair<std::string, double>> read_report(const std::string& path)
     const size_t name_end = head.find_last_of(' ', wall_at);
     if (name_end == std::string::npos) continue;
     char* end = nullptr;
-    const double cpu = std::strtod(text.c_str() + cpu_at + 1, &end);
+    (void)std::strtod(text.c_str() + cpu_at + 1, &end);
     if (end == text.c_str() + cpu_at + 1) continue;
+    const double wall = std::strtod(head.c_str() + name_end + 1, &end);
+    if (end == head.c_str() + name_end + 1) continue;
     std::string name = head.substr(0, name_end);
     while (!name.empty() && name.back() == ' ') name.pop_back();
-    stages.emplace_back(name, cpu);
+    stages.emplace_back(name, wall);
   }
   std::fclose(f);
   return stages;
@@ -182,9 +186,9 @@ int run_timed(int compare_rounds, const Options& options, const std::string& com
   const std::vector<std::pair<std::string, double>> other = read_report(compare_with);
   auto line = [&](const char* name, double wall, double cpu) {
     std::fprintf(stderr, "%-24s %9.3f %9.3f", name, wall, cpu);
-    for (const auto& [other_name, other_cpu] : other) {
-      if (other_name == name && cpu > 0.0005) {
-        std::fprintf(stderr, " %9.3f %7.2f", other_cpu, other_cpu / cpu);
+    for (const auto& [other_name, other_wall] : other) {
+      if (other_name == name && wall > 0.0005) {
+        std::fprintf(stderr, " %9.3f %7.2f", other_wall, other_wall / wall);
       }
     }
     std::fprintf(stderr, "\n");
