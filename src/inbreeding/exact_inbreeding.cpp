@@ -1,6 +1,7 @@
 #include "inbreeding/exact_inbreeding.h"
 
 #include <algorithm>
+#include <utility>
 #include <bit>
 #include <condition_variable>
 #include <exception>
@@ -56,23 +57,46 @@ constexpr uint8_t kSummedExactly = 47;  // deepest key whose v sums exactly in a
 constexpr size_t kLaneValues = size_t{8} << 20;  // doubles of x held at once (64 MB)
 constexpr size_t kPairsForTwoThreads = 1000;     // pairs a batch, on average
 
+// Table memory whose rows resize() leaves unset: for tables whose every
+// row is written before it is read.
+template <class Row>
+struct UnsetRows : TableAllocator<Row> {
+  using value_type = Row;
+  UnsetRows() = default;
+  template <class Other>
+  UnsetRows(const UnsetRows<Other>&) {}
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+  friend bool operator==(const UnsetRows&, const UnsetRows&) { return true; }
+};
+template <class Row>
+using Unset = std::vector<Row, UnsetRows<Row>>;
+
 // Groups the items 0..count-1 by their key (0..keys-1, kNone for none),
 // keeping their order within a key: key k's items are
-// grouped[begin[k]] .. grouped[begin[k + 1] - 1].
-template <class KeyOf>
-void group_by_key(size_t keys, size_t count, KeyOf key_of, Table<uint32_t>& begin,
-                  Table<uint32_t>& grouped) {
+// grouped[begin[k]] .. grouped[begin[k + 1] - 1], item i as value_of(i).
+template <class KeyOf, class ValueOf, class Grouped>
+void group_by_key(size_t keys, size_t count, KeyOf key_of, ValueOf value_of, Table<uint32_t>& begin,
+                  Grouped& grouped) {
   begin.assign(keys + 1, 0);
   for (size_t i = 0; i < count; ++i) {
     const uint32_t k = key_of(i);
-    if (k != kNone) ++begin[k + 1];
+    if (k != kNone) ++begin[k];
   }
-  for (size_t k = 1; k <= keys; ++k) begin[k] += begin[k - 1];
+  for (size_t k = 1; k < keys; ++k) begin[k] += begin[k - 1];
+  begin[keys] = keys > 0 ? begin[keys - 1] : 0;
   grouped.resize(begin[keys]);
-  Table<uint32_t> next(begin.begin(), begin.end() - 1);
-  for (size_t i = 0; i < count; ++i) {
+  // From the last item back, each run filled from its end: begin[k] ends at
+  // the start of k's run.
+  for (size_t i = count; i-- > 0;) {
     const uint32_t k = key_of(i);
-    if (k != kNone) grouped[next[k]++] = static_cast<uint32_t>(i);
+    if (k != kNone) grouped[--begin[k]] = value_of(i);
   }
 }
 
@@ -85,25 +109,35 @@ struct Parents {
   Slot dam;
 };
 
+// A slot's parents, and where the walks of the keys stand with it: a walk
+// reads them together.
+struct Row {
+  Parents parents;
+  uint32_t stamp;  // the batch that walked the slot last
+  uint32_t local;  // its place in that batch's walk
+};
+
 // The pedigree in storage slots, parents before offspring.
 struct SlotPedigree {
   size_t n = 0;
-  Table<Parents> parents;   // by slot, row 0 unused
+  Table<Row> rows;          // by slot; row 0 stands for unknown parents
   Table<uint32_t> animal;   // animal number by slot; empty: slot s holds animal s
   uint32_t animal_in(size_t s) const { return animal.empty() ? static_cast<uint32_t>(s) : animal[s]; }
 };
 
 // Animal numbers in parents-first order, generation after generation:
 // order[1..placed]. Fewer than n are placed when a loop holds some back.
-size_t order_parents_first(std::span<const PedigreeRow> ped, size_t n, Table<uint32_t>& order) {
-  const auto parent_of_edge = [&](size_t e) {  // edge 2a, 2a + 1: the sire, the dam of a
-    const PedigreeRow& row = ped[e / 2];
-    const uint32_t p = known(e % 2 == 0 ? row.sire : row.dam, static_cast<int32_t>(n));
-    return e / 2 == 0 || p == 0 ? kNone : p;
+size_t order_parents_first(const SlotPedigree& animals, Table<uint32_t>& order) {
+  const size_t n = animals.n;
+  const auto parent_of_edge = [&](size_t e) {  // edges 2a, 2a + 1: the sire, the dam of a
+    const Parents p = animals.rows[e / 2].parents;
+    const Slot parent = e % 2 == 0 ? p.sire : p.dam;
+    return parent == 0 ? kNone : parent;
   };
   Table<uint32_t> begin;
   Table<uint32_t> child_edge;
-  group_by_key(n + 1, 2 * (n + 1), parent_of_edge, begin, child_edge);
+  group_by_key(n + 1, 2 * (n + 1), parent_of_edge, [](size_t e) { return static_cast<uint32_t>(e); }, begin,
+               child_edge);
   Table<uint8_t> parents_left(n + 1, 0);
   for (size_t e = 2; e < 2 * (n + 1); ++e) parents_left[e / 2] += parent_of_edge(e) != kNone;
   order.assign(n + 1, 0);
@@ -124,11 +158,12 @@ size_t order_parents_first(std::span<const PedigreeRow> ped, size_t n, Table<uin
 // The smallest animal number on a loop (in a strongly connected set of more
 // than one animal, or its own parent), among the animals not placed.
 // Tarjan's algorithm without recursion.
-int32_t smallest_own_ancestor(std::span<const PedigreeRow> ped, size_t n,
-                              const Table<uint8_t>& placed) {
+int32_t smallest_own_ancestor(const SlotPedigree& animals, const Table<uint8_t>& placed) {
+  const size_t n = animals.n;
   const auto parent = [&](size_t a, size_t which) -> size_t {
-    const size_t p = known(which == 0 ? ped[a].sire : ped[a].dam, static_cast<int32_t>(n));
-    return p != 0 && placed[p] == 0 ? p : 0;
+    const Parents p = animals.rows[a].parents;
+    const size_t up = which == 0 ? p.sire : p.dam;
+    return up != 0 && placed[up] == 0 ? up : 0;
   };
   std::vector<uint32_t> index(n + 1, 0);
   std::vector<uint32_t> low(n + 1, 0);
@@ -185,53 +220,80 @@ int32_t smallest_own_ancestor(std::span<const PedigreeRow> ped, size_t n,
   return static_cast<int32_t>(smallest);
 }
 
-// Puts slot order[t] into slot t (order[0] = 0, parents before offspring in
+// Puts slot order[t] into slot t (order[0] = 0; parents before offspring in
 // the new order).
 void reorder_slots(SlotPedigree& slots, Table<uint32_t>& order) {
   const size_t n = slots.n;
   Table<uint32_t> slot_of(n + 1, 0);
   for (size_t t = 1; t <= n; ++t) slot_of[order[t]] = static_cast<uint32_t>(t);
-  Table<Parents> by_slot(n + 1, Parents{0, 0});
+  Table<Row> by_slot(n + 1);
+  by_slot[0] = slots.rows[0];
   for (size_t t = 1; t <= n; ++t) {
-    const Parents p = slots.parents[order[t]];
-    by_slot[t] = Parents{slot_of[p.sire], slot_of[p.dam]};
+    const Parents p = slots.rows[order[t]].parents;
+    by_slot[t] = Row{Parents{slot_of[p.sire], slot_of[p.dam]}, 0, 0};
   }
-  slots.parents = std::move(by_slot);
+  slots.rows = std::move(by_slot);
   if (!slots.animal.empty()) {
     for (size_t t = 1; t <= n; ++t) order[t] = slots.animal[order[t]];
   }
   slots.animal = std::move(order);
 }
 
-// The animals related by descent, each set in slot order, one set after the
-// other (the smallest slot of a set first), where the largest set holds less
-// than 9 in 10 animals: the slots that a batch walks then lie together. A
-// pedigree of one population keeps its order.
+// Keys of one population share the ancestors of their mates, keys of
+// separate populations (closed lines) nothing: in slot order, separate
+// lines would meet in every batch. Where no set of animals related by
+// descent holds 9 in 10 of them, the sets go one after the other, each in
+// slot order, the set of the smallest slot first.
 void group_relatives(SlotPedigree& slots) {
   const size_t n = slots.n;
-  Table<uint32_t> root(n + 1);
-  for (size_t s = 0; s <= n; ++s) root[s] = static_cast<uint32_t>(s);
-  const auto find = [&](uint32_t s) {
-    while (root[s] != s) s = root[s] = root[root[s]];
+  // up[s]: a slot of the same set nearer its root; a root holds -(its size).
+  Table<int32_t> up(n + 1, -1);
+  const auto root = [&](size_t s) {
+    while (up[s] >= 0) {
+      const auto next = static_cast<size_t>(up[s]);
+      if (up[next] >= 0) up[s] = up[next];
+      s = next;
+    }
     return s;
   };
+  int32_t largest = 1;
   for (size_t s = 1; s <= n; ++s) {
-    for (const Slot p : {slots.parents[s].sire, slots.parents[s].dam}) {
+    for (const Slot p : {slots.rows[s].parents.sire, slots.rows[s].parents.dam}) {
       if (p == 0) continue;
-      const uint32_t a = find(static_cast<uint32_t>(s));
-      const uint32_t b = find(p);
-      root[std::max(a, b)] = std::min(a, b);
+      size_t a = root(s);
+      size_t b = root(p);
+      if (a == b) continue;
+      if (up[a] > up[b]) std::swap(a, b);  // a the larger set
+      up[a] += up[b];
+      up[b] = static_cast<int32_t>(a);
+      largest = std::max(largest, -up[a]);
     }
   }
-  Table<uint32_t> size(n + 1, 0);
-  size_t largest = 0;
-  for (size_t s = 1; s <= n; ++s) largest = std::max<size_t>(largest, ++size[find(static_cast<uint32_t>(s))]);
-  if (10 * largest >= 9 * n) return;
+  if (10 * static_cast<size_t>(largest) >= 9 * n) return;
+  // The sets in the order of their smallest slots: each root's first slot.
+  Table<uint32_t> first(n + 1, 0);
+  for (size_t s = n; s >= 1; --s) first[root(s)] = static_cast<uint32_t>(s);
   Table<uint32_t> begin;
   Table<uint32_t> order;
-  group_by_key(n + 1, n + 1, [&](size_t s) { return s == 0 ? kNone : root[s]; }, begin, order);
+  group_by_key(n + 1, n + 1, [&](size_t s) { return s == 0 ? kNone : first[root(s)]; },
+               [](size_t s) { return static_cast<uint32_t>(s); }, begin, order);
   order.insert(order.begin(), 0);
   reorder_slots(slots, order);
+}
+
+// Puts the animals in parents-first order, or returns the smallest animal on
+// a loop.
+int32_t parents_first(SlotPedigree& slots) {
+  const size_t n = slots.n;
+  Table<uint32_t> order;
+  const size_t placed_count = order_parents_first(slots, order);
+  if (placed_count < n) {
+    Table<uint8_t> placed(n + 1, 0);
+    for (size_t t = 1; t <= placed_count; ++t) placed[order[t]] = 1;
+    return smallest_own_ancestor(slots, placed);
+  }
+  reorder_slots(slots, order);
+  return 0;
 }
 
 // Storage slots: the animal numbers themselves where every known parent has
@@ -240,22 +302,16 @@ void group_relatives(SlotPedigree& slots) {
 // on a loop, or 0.
 int32_t storage_slots(std::span<const PedigreeRow> ped, size_t n, SlotPedigree& slots) {
   slots.n = n;
-  slots.parents.assign(n + 1, Parents{0, 0});
+  slots.rows.resize(n + 1);
+  slots.rows[0] = Row{Parents{0, 0}, 0, 0};
   bool numbered_parents_first = true;
   for (size_t a = 1; a <= n; ++a) {
     const Parents p{known(ped[a].sire, static_cast<int32_t>(n)), known(ped[a].dam, static_cast<int32_t>(n))};
-    slots.parents[a] = p;
+    slots.rows[a] = Row{p, 0, 0};
     numbered_parents_first = numbered_parents_first && p.sire < a && p.dam < a;
   }
   if (!numbered_parents_first) {
-    Table<uint32_t> order;
-    const size_t placed_count = order_parents_first(ped, n, order);
-    if (placed_count < n) {
-      Table<uint8_t> placed(n + 1, 0);
-      for (size_t t = 1; t <= placed_count; ++t) placed[order[t]] = 1;
-      return smallest_own_ancestor(ped, n, placed);
-    }
-    reorder_slots(slots, order);
+    if (const int32_t loop = parents_first(slots); loop != 0) return loop;
   }
   group_relatives(slots);
   return 0;
@@ -264,12 +320,13 @@ int32_t storage_slots(std::span<const PedigreeRow> ped, size_t n, SlotPedigree& 
 // The distinct sire x dam pairs, each under its key, with the inbreeding of
 // their offspring.
 struct Matings {
-  Table<uint32_t> pair_of;    // by slot: its parents' pair, kNone with a parent unknown
+  static constexpr uint32_t kKeyIsDam = uint32_t{1} << 31;  // in pair_of: the dam is the key
+  Table<uint32_t> pair_of;    // by slot: its parents' pair (and kKeyIsDam), kNone with a parent unknown
   Table<uint32_t> key_begin;  // by slot: pairs key_begin[g] .. key_begin[g + 1] - 1 have key g
-  Table<Slot> mate;           // by pair: the parent that is not the key
+  Unset<Slot> mate;           // by pair: the parent that is not the key
   Table<double> f;            // by pair: a(sire, dam) / 2 once computed
   size_t pairs_of(Slot g) const { return key_begin[g + 1] - key_begin[g]; }
-  double inbreeding(Slot s) const { return pair_of[s] == kNone ? 0.0 : f[pair_of[s]]; }
+  double inbreeding(Slot s) const { return pair_of[s] == kNone ? 0.0 : f[pair_of[s] & ~kKeyIsDam]; }
 };
 
 // The pairs, found through the offspring of each sire, and each slot's pair.
@@ -277,58 +334,62 @@ struct Matings {
 // its key; the pairs are numbered key by key.
 void parent_pairs(const SlotPedigree& slots, Matings& m) {
   const size_t n = slots.n;
-  const auto sire_of_offspring = [&](size_t s) {
-    const Parents p = slots.parents[s];
-    return s != 0 && p.sire != 0 && p.dam != 0 ? p.sire : kNone;
+  struct Offspring {
+    Slot child;
+    Slot dam;
   };
-  Table<uint32_t> pair_sire;
-  Table<uint32_t> pair_dam;
+  Table<uint32_t> begin;
+  Unset<Offspring> offspring;  // of known sire and dam, by sire
+  group_by_key(n + 1, n + 1, [&](size_t s) {
+    const Parents p = slots.rows[s].parents;
+    return p.sire != 0 && p.dam != 0 ? p.sire : kNone;
+  }, [&](size_t s) { return Offspring{static_cast<Slot>(s), slots.rows[s].parents.dam}; }, begin, offspring);
+  // Per parent: its distinct mates, and as a dam 1 + the place in `offspring`
+  // of its latest offspring (a full sib comes later among the same sire's).
+  struct Parent {
+    uint32_t mates;
+    uint32_t latest;
+  };
+  Table<Parent> parent(n + 1, Parent{0, 0});
+  Unset<Slot> pair_sire;
+  Unset<Slot> pair_dam;
+  pair_sire.reserve(offspring.size());
+  pair_dam.reserve(offspring.size());
   m.pair_of.assign(n + 1, kNone);
-  {
-    Table<uint32_t> begin;
-    Table<uint32_t> offspring;
-    group_by_key(n + 1, n + 1, sire_of_offspring, begin, offspring);
-    struct Latest {
-      uint32_t sire;  // per dam: the sire and number of its latest pair
-      uint32_t pair;
-    };
-    Table<Latest> latest(n + 1, Latest{0, 0});
-    pair_sire.reserve(offspring.size());
-    pair_dam.reserve(offspring.size());
-    for (uint32_t sire = 1; sire <= n; ++sire) {
-      for (size_t k = begin[sire]; k < begin[sire + 1]; ++k) {
-        const uint32_t c = offspring[k];
-        Latest& l = latest[slots.parents[c].dam];
-        if (l.sire != sire) {
-          l = Latest{sire, static_cast<uint32_t>(pair_sire.size())};
-          pair_sire.push_back(sire);
-          pair_dam.push_back(slots.parents[c].dam);
-        }
-        m.pair_of[c] = l.pair;
+  for (uint32_t sire = 1; sire <= n; ++sire) {
+    uint32_t mates = 0;
+    for (size_t k = begin[sire]; k < begin[sire + 1]; ++k) {
+      const Offspring o = offspring[k];
+      Parent& dam = parent[o.dam];
+      if (dam.latest > begin[sire]) {
+        m.pair_of[o.child] = m.pair_of[offspring[dam.latest - 1].child];
+      } else {
+        m.pair_of[o.child] = static_cast<uint32_t>(pair_sire.size());
+        pair_sire.push_back(sire);
+        pair_dam.push_back(o.dam);
+        ++mates;
+        if (o.dam != sire) ++dam.mates;
       }
+      dam.latest = static_cast<uint32_t>(k + 1);
     }
+    parent[sire].mates += mates;
   }
   const size_t pairs = pair_sire.size();
-  Table<uint32_t> key;
-  {
-    Table<uint32_t> mates(n + 1, 0);
-    for (size_t p = 0; p < pairs; ++p) {
-      ++mates[pair_sire[p]];
-      if (pair_dam[p] != pair_sire[p]) ++mates[pair_dam[p]];
-    }
-    key.resize(pairs);
-    for (size_t p = 0; p < pairs; ++p) {
-      key[p] = mates[pair_sire[p]] >= mates[pair_dam[p]] ? pair_sire[p] : pair_dam[p];
-    }
+  Unset<uint32_t> key(pairs);
+  for (size_t p = 0; p < pairs; ++p) {
+    key[p] = parent[pair_sire[p]].mates >= parent[pair_dam[p]].mates ? pair_sire[p] : pair_dam[p];
   }
-  Table<uint32_t> by_key;
-  group_by_key(n + 2, pairs, [&](size_t p) { return key[p]; }, m.key_begin, by_key);
-  Table<uint32_t> number(pairs);
+  Table<Parent>().swap(parent);
+  Unset<uint32_t> by_key;
+  group_by_key(n + 2, pairs, [&](size_t p) { return key[p]; }, [](size_t p) { return static_cast<uint32_t>(p); },
+               m.key_begin, by_key);
   m.mate.resize(pairs);
+  Unset<uint32_t>& number = key;  // by pair found: its number in key order, and who is key
   for (size_t k = 0; k < pairs; ++k) {
     const uint32_t p = by_key[k];
-    number[p] = static_cast<uint32_t>(k);
-    m.mate[k] = pair_sire[p] == key[p] ? pair_dam[p] : pair_sire[p];
+    const bool dam_is_key = pair_sire[p] != key[p];
+    m.mate[k] = dam_is_key ? pair_sire[p] : pair_dam[p];
+    number[p] = static_cast<uint32_t>(k) | (dam_is_key ? Matings::kKeyIsDam : 0);
   }
   for (size_t s = 1; s <= n; ++s) {
     if (m.pair_of[s] != kNone) m.pair_of[s] = number[m.pair_of[s]];
@@ -349,16 +410,15 @@ struct Batches {
 // kSummedExactly goes alone.
 Batches schedule_batches(const SlotPedigree& slots, const Matings& m) {
   const size_t n = slots.n;
-  // Per slot: the latest batch of each kind that the inbreeding of the slot's
-  // ancestors comes from, the batch of its own inbreeding, and its depth.
-  // Batches are tagged 2 * serial + kind; 0 stands for none.
+  // Per slot: the latest batch of each kind that the inbreeding of the slot
+  // and its ancestors comes from, its depth, and the batch of its pairs if
+  // it is a key. Batches are tagged 2 * serial + kind; 0 stands for none.
   struct Needs {
     uint32_t latest[2];
-    uint32_t own;
     uint32_t depth;
+    uint32_t as_key;
   };
   Table<Needs> needs(n + 1, Needs{{0, 0}, 0, 0});
-  Table<uint32_t> batch_of_key(n + 1, 0);
   Batches batches;
   batches.keys.reserve(n);
   struct Open {
@@ -378,36 +438,38 @@ Batches schedule_batches(const SlotPedigree& slots, const Matings& m) {
   close(open[0]);
   close(open[1]);
   for (Slot a = 1; a <= n; ++a) {
-    const Parents p = slots.parents[a];
-    Needs& mine = needs[a];
+    const Parents p = slots.rows[a].parents;
+    // What the inbreeding of a's ancestors needs.
+    uint32_t latest[2] = {0, 0};
+    uint32_t depth = 0;
     for (const Slot parent : {p.sire, p.dam}) {
       if (parent == 0) continue;
       const Needs& up = needs[parent];
-      mine.latest[0] = std::max(mine.latest[0], up.latest[0]);
-      mine.latest[1] = std::max(mine.latest[1], up.latest[1]);
-      if (up.own != 0) {
-        uint32_t& latest = mine.latest[up.own % 2];
-        latest = std::max(latest, up.own / 2);
+      latest[0] = std::max(latest[0], up.latest[0]);
+      latest[1] = std::max(latest[1], up.latest[1]);
+      depth = std::max(depth, up.depth + 1);
+    }
+    Needs& mine = needs[a];
+    mine.depth = depth;
+    if (m.pairs_of(a) != 0) {
+      for (size_t kind = 0; kind < 2; ++kind) {
+        if (latest[kind] >= open[kind].serial) close(open[kind]);
       }
-      mine.depth = std::max(mine.depth, up.depth + 1);
+      const size_t kind = m.pairs_of(a) >= kManyMates ? 0 : 1;
+      Open& batch = open[kind];
+      const bool alone = depth > kSummedExactly;
+      if (batch.keys.size() == kBatchKeys || alone) close(batch);
+      batch.keys.push_back(a);
+      mine.as_key = 2 * batch.serial + static_cast<uint32_t>(kind);
+      if (alone) close(batch);
     }
+    // a's own inbreeding comes from its key's batch.
     if (m.pair_of[a] != kNone) {
-      const Slot key = m.pair_of[a] < m.key_begin[p.sire + 1] && m.pair_of[a] >= m.key_begin[p.sire]
-                           ? p.sire
-                           : p.dam;
-      mine.own = batch_of_key[key];
+      const uint32_t own = needs[(m.pair_of[a] & Matings::kKeyIsDam) != 0 ? p.dam : p.sire].as_key;
+      latest[own % 2] = std::max(latest[own % 2], own / 2);
     }
-    if (m.pairs_of(a) == 0) continue;
-    for (size_t kind = 0; kind < 2; ++kind) {
-      if (mine.latest[kind] >= open[kind].serial) close(open[kind]);
-    }
-    const size_t kind = m.pairs_of(a) >= kManyMates ? 0 : 1;
-    Open& batch = open[kind];
-    const bool alone = mine.depth > kSummedExactly;
-    if (batch.keys.size() == kBatchKeys || alone) close(batch);
-    batch.keys.push_back(a);
-    batch_of_key[a] = 2 * batch.serial + static_cast<uint32_t>(kind);
-    if (alone) close(batch);
+    mine.latest[0] = latest[0];
+    mine.latest[1] = latest[1];
   }
   close(open[0]);
   close(open[1]);
@@ -457,15 +519,14 @@ struct BatchPlan {
 // may run ahead of the computation.
 class BatchWalker {
  public:
-  BatchWalker(std::span<const Parents> parents, const Matings& m)
+  BatchWalker(Table<Row>&& rows, const Matings& m)
       : m_(m),
-        row_(parents.size()),
-        stack_(2 * parents.size()),
-        in_batch_(parents.size() / 64 + 1, 0),
-        in_mates_(parents.size() / 64 + 1, 0) {
-    for (size_t s = 0; s < parents.size(); ++s) row_[s] = Row{parents[s], 0, 0};
-    found_.reserve(parents.size());
-    found_parents_.reserve(parents.size());
+        row_(std::move(rows)),
+        stack_(2 * row_.size()),
+        in_batch_(row_.size() / 64 + 1, 0),
+        in_mates_(row_.size() / 64 + 1, 0) {
+    found_.reserve(row_.size());
+    found_parents_.reserve(row_.size());
   }
 
   void plan(std::span<const Slot> keys, BatchPlan& plan) {
@@ -478,14 +539,6 @@ class BatchWalker {
   }
 
  private:
-  // A slot's parents with where the walks of the keys stand with it, in one
-  // row: a walk reads them together.
-  struct Row {
-    Parents parents;
-    uint32_t stamp;  // the batch that walked the slot last
-    uint32_t local;  // its place in that batch's walk
-  };
-
   // Appends the slots reached from `root` and not yet walked, parents
   // before offspring, with their parents' places. From one key alone it
   // lists the key and its ancestors in the order in which v sums them.
@@ -799,10 +852,9 @@ class BatchComputer {
 // is planned while one is computed: a plan needs no coefficient, and every
 // computation reads the coefficients of earlier batches only, so the values
 // are the same with one thread or two.
-void run_batches(const Batches& batches, Table<Parents>& parents, Matings& m, unsigned threads) {
-  const size_t places = parents.size();
-  BatchWalker walker(parents, m);
-  Table<Parents>().swap(parents);
+void run_batches(const Batches& batches, Table<Row>&& rows, Matings& m, unsigned threads) {
+  const size_t places = rows.size();
+  BatchWalker walker(std::move(rows), m);
   BatchComputer computer(m);
   const size_t count = batches.end.size();
   const auto keys_of = [&](size_t b) {
@@ -889,7 +941,7 @@ ExactOutcome compute_exact_inbreeding(std::span<const PedigreeRow> pedigree, int
   parent_pairs(slots, matings);
   const Batches batches = schedule_batches(slots, matings);
   const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
-  run_batches(batches, slots.parents, matings, threads == 0 ? processors : threads);
+  run_batches(batches, std::move(slots.rows), matings, threads == 0 ? processors : threads);
   for (size_t s = 1; s <= n; ++s) {
     coefficient[slots.animal_in(s)] = static_cast<Value>(matings.inbreeding(static_cast<Slot>(s)));
   }
