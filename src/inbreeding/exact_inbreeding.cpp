@@ -240,10 +240,10 @@ void reorder_slots(SlotPedigree& slots, Table<uint32_t>& order) {
 }
 
 // Keys of one population share the ancestors of their mates, keys of
-// separate populations (closed lines) nothing: in slot order, separate
-// lines would meet in every batch. Where no set of animals related by
-// descent holds 9 in 10 of them, the sets go one after the other, each in
-// slot order, the set of the smallest slot first.
+// separate populations (closed lines) nothing: in slot order, keys of many
+// separate lines would meet in every batch. Where no set of animals related
+// by descent holds an eighth of them, the sets go one after the other, each
+// in slot order, the set of the smallest slot first.
 void group_relatives(SlotPedigree& slots) {
   const size_t n = slots.n;
   // up[s]: a slot of the same set nearer its root; a root holds -(its size).
@@ -258,18 +258,24 @@ void group_relatives(SlotPedigree& slots) {
   };
   int32_t largest = 1;
   for (size_t s = 1; s <= n; ++s) {
-    for (const Slot p : {slots.rows[s].parents.sire, slots.rows[s].parents.dam}) {
-      if (p == 0) continue;
-      size_t a = root(s);
-      size_t b = root(p);
-      if (a == b) continue;
-      if (up[a] > up[b]) std::swap(a, b);  // a the larger set
-      up[a] += up[b];
-      up[b] = static_cast<int32_t>(a);
-      largest = std::max(largest, -up[a]);
+    // Parents come first, so s is still a set of its own: it joins its
+    // parents' sets.
+    const Parents p = slots.rows[s].parents;
+    if (p.sire == 0 && p.dam == 0) continue;
+    size_t a = root(p.sire != 0 ? p.sire : p.dam);
+    if (p.sire != 0 && p.dam != 0) {
+      size_t b = root(p.dam);
+      if (a != b) {
+        if (up[a] > up[b]) std::swap(a, b);  // a the larger set
+        up[a] += up[b];
+        up[b] = static_cast<int32_t>(a);
+      }
     }
+    up[a] -= 1;
+    up[s] = static_cast<int32_t>(a);
+    largest = std::max(largest, -up[a]);
   }
-  if (10 * static_cast<size_t>(largest) >= 9 * n) return;
+  if (8 * static_cast<size_t>(largest) >= n) return;
   // The sets in the order of their smallest slots: each root's first slot.
   Table<uint32_t> first(n + 1, 0);
   for (size_t s = n; s >= 1; --s) first[root(s)] = static_cast<uint32_t>(s);
@@ -852,7 +858,8 @@ class BatchComputer {
 // is planned while one is computed: a plan needs no coefficient, and every
 // computation reads the coefficients of earlier batches only, so the values
 // are the same with one thread or two.
-void run_batches(const Batches& batches, Table<Row>&& rows, Matings& m, unsigned threads) {
+void run_batches(const Batches& batches, Table<Row>&& rows, Matings& m, unsigned threads,
+                 unsigned processors) {
   const size_t places = rows.size();
   BatchWalker walker(std::move(rows), m);
   BatchComputer computer(m);
@@ -861,9 +868,11 @@ void run_batches(const Batches& batches, Table<Row>&& rows, Matings& m, unsigned
     const size_t begin = b == 0 ? 0 : batches.end[b - 1];
     return std::span<const Slot>(batches.keys).subspan(begin, batches.end[b] - begin);
   };
-  // A second thread pays where batches are large: handing a plan over costs
-  // about as much as walking a few thousand slots.
-  if (threads < 2 || m.mate.size() < kPairsForTwoThreads * count) {
+  // Left to choose (threads 0), a second thread is taken where batches are
+  // large: handing a plan over costs about as much as walking a few
+  // thousand slots.
+  const bool two = threads >= 2 || (threads == 0 && processors >= 2 && m.mate.size() >= kPairsForTwoThreads * count);
+  if (!two || count < 2) {
     BatchPlan plan(places);
     for (size_t b = 0; b < count; ++b) {
       walker.plan(keys_of(b), plan);
@@ -940,8 +949,7 @@ ExactOutcome compute_exact_inbreeding(std::span<const PedigreeRow> pedigree, int
   Matings matings;
   parent_pairs(slots, matings);
   const Batches batches = schedule_batches(slots, matings);
-  const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
-  run_batches(batches, std::move(slots.rows), matings, threads == 0 ? processors : threads);
+  run_batches(batches, std::move(slots.rows), matings, threads, std::thread::hardware_concurrency());
   for (size_t s = 1; s <= n; ++s) {
     coefficient[slots.animal_in(s)] = static_cast<Value>(matings.inbreeding(static_cast<Slot>(s)));
   }
