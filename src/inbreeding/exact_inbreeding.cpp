@@ -109,18 +109,10 @@ struct Parents {
   Slot dam;
 };
 
-// A slot's parents, and where the walks of the keys stand with it: a walk
-// reads them together.
-struct Row {
-  Parents parents;
-  uint32_t stamp;  // the batch that walked the slot last
-  uint32_t local;  // its place in that batch's walk
-};
-
 // The pedigree in storage slots, parents before offspring.
 struct SlotPedigree {
   size_t n = 0;
-  Table<Row> rows;          // by slot; row 0 stands for unknown parents
+  Unset<Parents> parents;  // by slot; row 0 stands for unknown parents
   Table<uint32_t> animal;   // animal number by slot; empty: slot s holds animal s
   uint32_t animal_in(size_t s) const { return animal.empty() ? static_cast<uint32_t>(s) : animal[s]; }
 };
@@ -130,7 +122,7 @@ struct SlotPedigree {
 size_t order_parents_first(const SlotPedigree& animals, Table<uint32_t>& order) {
   const size_t n = animals.n;
   const auto parent_of_edge = [&](size_t e) {  // edges 2a, 2a + 1: the sire, the dam of a
-    const Parents p = animals.rows[e / 2].parents;
+    const Parents p = animals.parents[e / 2];
     const Slot parent = e % 2 == 0 ? p.sire : p.dam;
     return parent == 0 ? kNone : parent;
   };
@@ -161,7 +153,7 @@ size_t order_parents_first(const SlotPedigree& animals, Table<uint32_t>& order) 
 int32_t smallest_own_ancestor(const SlotPedigree& animals, const Table<uint8_t>& placed) {
   const size_t n = animals.n;
   const auto parent = [&](size_t a, size_t which) -> size_t {
-    const Parents p = animals.rows[a].parents;
+    const Parents p = animals.parents[a];
     const size_t up = which == 0 ? p.sire : p.dam;
     return up != 0 && placed[up] == 0 ? up : 0;
   };
@@ -226,13 +218,13 @@ void reorder_slots(SlotPedigree& slots, Table<uint32_t>& order) {
   const size_t n = slots.n;
   Table<uint32_t> slot_of(n + 1, 0);
   for (size_t t = 1; t <= n; ++t) slot_of[order[t]] = static_cast<uint32_t>(t);
-  Table<Row> by_slot(n + 1);
-  by_slot[0] = slots.rows[0];
+  Unset<Parents> by_slot(n + 1);
+  by_slot[0] = Parents{0, 0};
   for (size_t t = 1; t <= n; ++t) {
-    const Parents p = slots.rows[order[t]].parents;
-    by_slot[t] = Row{Parents{slot_of[p.sire], slot_of[p.dam]}, 0, 0};
+    const Parents p = slots.parents[order[t]];
+    by_slot[t] = Parents{slot_of[p.sire], slot_of[p.dam]};
   }
-  slots.rows = std::move(by_slot);
+  slots.parents = std::move(by_slot);
   if (!slots.animal.empty()) {
     for (size_t t = 1; t <= n; ++t) order[t] = slots.animal[order[t]];
   }
@@ -260,7 +252,7 @@ void group_relatives(SlotPedigree& slots) {
   for (size_t s = 1; s <= n; ++s) {
     // Parents come first, so s is still a set of its own: it joins its
     // parents' sets.
-    const Parents p = slots.rows[s].parents;
+    const Parents p = slots.parents[s];
     if (p.sire == 0 && p.dam == 0) continue;
     size_t a = root(p.sire != 0 ? p.sire : p.dam);
     if (p.sire != 0 && p.dam != 0) {
@@ -308,12 +300,12 @@ int32_t parents_first(SlotPedigree& slots) {
 // on a loop, or 0.
 int32_t storage_slots(std::span<const PedigreeRow> ped, size_t n, SlotPedigree& slots) {
   slots.n = n;
-  slots.rows.resize(n + 1);
-  slots.rows[0] = Row{Parents{0, 0}, 0, 0};
+  slots.parents.resize(n + 1);
+  slots.parents[0] = Parents{0, 0};
   bool numbered_parents_first = true;
   for (size_t a = 1; a <= n; ++a) {
     const Parents p{known(ped[a].sire, static_cast<int32_t>(n)), known(ped[a].dam, static_cast<int32_t>(n))};
-    slots.rows[a] = Row{p, 0, 0};
+    slots.parents[a] = p;
     numbered_parents_first = numbered_parents_first && p.sire < a && p.dam < a;
   }
   if (!numbered_parents_first) {
@@ -347,9 +339,9 @@ void parent_pairs(const SlotPedigree& slots, Matings& m) {
   Table<uint32_t> begin;
   Unset<Offspring> offspring;  // of known sire and dam, by sire
   group_by_key(n + 1, n + 1, [&](size_t s) {
-    const Parents p = slots.rows[s].parents;
+    const Parents p = slots.parents[s];
     return p.sire != 0 && p.dam != 0 ? p.sire : kNone;
-  }, [&](size_t s) { return Offspring{static_cast<Slot>(s), slots.rows[s].parents.dam}; }, begin, offspring);
+  }, [&](size_t s) { return Offspring{static_cast<Slot>(s), slots.parents[s].dam}; }, begin, offspring);
   // Per parent: its distinct mates, and as a dam 1 + the place in `offspring`
   // of its latest offspring (a full sib comes later among the same sire's).
   struct Parent {
@@ -444,7 +436,7 @@ Batches schedule_batches(const SlotPedigree& slots, const Matings& m) {
   close(open[0]);
   close(open[1]);
   for (Slot a = 1; a <= n; ++a) {
-    const Parents p = slots.rows[a].parents;
+    const Parents p = slots.parents[a];
     // What the inbreeding of a's ancestors needs.
     uint32_t latest[2] = {0, 0};
     uint32_t depth = 0;
@@ -505,19 +497,61 @@ struct BatchPlan {
   // By place: 1 for the keys' part and every parent of a place; the other
   // places are mates that need x only in their keys' lanes.
   Table<uint8_t> inner;
-  Table<uint32_t> members;     // group b's inner places: members[member_begin[b] ..]
-  std::vector<size_t> member_begin;
+  std::vector<Table<uint32_t>> members;  // by group: its inner places, the last first
   Table<uint32_t> mate_place;  // the key in lane l: its mates' places from mates_begin[l]
   std::vector<size_t> mates_begin;
 
   explicit BatchPlan(size_t places) {
     // Room for a walk of every slot, taken up only as far as the walks go.
-    for (auto* table : {&walked, &members, &mate_place}) table->reserve(places);
+    walked.reserve(places);
     parents.reserve(places);
-    key_parents.reserve(places);
     groups.reserve(places);
     inner.reserve(places);
+    mate_place.reserve(places);
   }
+};
+
+// The places of the keys' part by slot, in a small table of its own that
+// stays in cache (open addressing).
+class KeyPlaces {
+ public:
+  void clear(size_t expected) {
+    const size_t size = std::bit_ceil(std::max<size_t>(1024, 2 * expected));
+    cells_.assign(size, 0);
+    bits_ = static_cast<unsigned>(std::countr_zero(size));
+    count_ = 0;
+  }
+  void put(Slot s, uint32_t place) {
+    if (2 * (count_ + 1) > cells_.size()) grow();
+    insert(s, place);
+  }
+  uint32_t get(Slot s) const {
+    for (size_t i = home(s);; i = (i + 1) & (cells_.size() - 1)) {
+      if (cells_[i] >> 32 == uint64_t{s} + 1) return static_cast<uint32_t>(cells_[i]);
+    }
+  }
+
+ private:
+  size_t home(Slot s) const { return static_cast<size_t>((uint64_t{s} * 0x9E3779B97F4A7C15ull) >> (64 - bits_)); }
+  void insert(Slot s, uint32_t place) {
+    size_t i = home(s);
+    while (cells_[i] != 0) i = (i + 1) & (cells_.size() - 1);
+    cells_[i] = (uint64_t{s} + 1) << 32 | place;  // 0: empty
+    ++count_;
+  }
+  void grow() {
+    Table<uint64_t> old(2 * cells_.size(), 0);
+    old.swap(cells_);
+    ++bits_;
+    count_ = 0;
+    for (const uint64_t cell : old) {
+      if (cell != 0) insert(static_cast<Slot>((cell >> 32) - 1), static_cast<uint32_t>(cell));
+    }
+  }
+
+  Table<uint64_t> cells_;
+  unsigned bits_ = 0;
+  size_t count_ = 0;
 };
 
 // Walks the batches one after the other and fills their plans. It needs
@@ -525,14 +559,13 @@ struct BatchPlan {
 // may run ahead of the computation.
 class BatchWalker {
  public:
-  BatchWalker(Table<Row>&& rows, const Matings& m)
+  BatchWalker(Unset<Parents>&& parents, const Matings& m)
       : m_(m),
-        row_(std::move(rows)),
-        stack_(2 * row_.size()),
-        in_batch_(row_.size() / 64 + 1, 0),
-        in_mates_(row_.size() / 64 + 1, 0) {
-    found_.reserve(row_.size());
-    found_parents_.reserve(row_.size());
+        parents_(std::move(parents)),
+        in_batch_(parents_.size() / 64 + 1, 0),
+        in_mates_(parents_.size() / 64 + 1, 0) {
+    found_.reserve(parents_.size());
+    found_parents_.reserve(parents_.size());
   }
 
   void plan(std::span<const Slot> keys, BatchPlan& plan) {
@@ -541,52 +574,57 @@ class BatchWalker {
     gather_mates(plan);
     place_mates(plan);
     mark_groups(plan);
-    list_group_members(plan);
   }
 
  private:
+  bool walked(Slot s) const { return (in_batch_[s / 64] >> (s % 64) & 1) != 0; }
+
   // Appends the slots reached from `root` and not yet walked, parents
   // before offspring, with their parents' places. From one key alone it
   // lists the key and its ancestors in the order in which v sums them.
   void walk(Slot root, BatchPlan& plan) {
     size_t top = 0;
-    stack_[top++] = root;
+    const auto push = [&](Slot s) {
+      // An animal waits on the stack at most once per child that found it
+      // not ready: the stack grows with the walk.
+      if (top == stack_.size()) stack_.resize(2 * top + 64);
+      stack_[top++] = s;
+    };
+    push(root);
     while (top > 0) {
       const Slot s = stack_[top - 1];
-      Row& row = row_[s];
-      if (row.stamp == stamp_) {
+      if (walked(s)) {
         --top;
         continue;
       }
-      const Parents p = row.parents;
-      const bool sire_ready = p.sire == 0 || row_[p.sire].stamp == stamp_;
-      const bool dam_ready = p.dam == 0 || row_[p.dam].stamp == stamp_;
+      const Parents p = parents_[s];
+      const bool sire_ready = walked(p.sire);  // slot 0 counts as walked
+      const bool dam_ready = walked(p.dam);
       if (sire_ready && dam_ready) {
-        row.stamp = stamp_;
-        row.local = static_cast<uint32_t>(plan.walked.size());
         in_batch_[s / 64] |= uint64_t{1} << (s % 64);
+        key_places_.put(s, static_cast<uint32_t>(plan.walked.size()));
         plan.walked.push_back(s);
-        plan.parents.push_back(Parents{row_[p.sire].local, row_[p.dam].local});
+        plan.parents.push_back(Parents{key_places_.get(p.sire), key_places_.get(p.dam)});
         plan.key_parents.push_back(p);
         --top;
       } else {
-        if (!sire_ready) stack_[top++] = p.sire;
-        if (!dam_ready && p.dam != p.sire) stack_[top++] = p.dam;
+        if (!sire_ready) push(p.sire);
+        if (!dam_ready && p.dam != p.sire) push(p.dam);
       }
     }
   }
 
   // The keys and their ancestors, key by key.
   void walk_keys(BatchPlan& plan) {
-    ++stamp_;
-    row_[0].stamp = stamp_;
+    key_places_.clear(plan.keys_end);
+    key_places_.put(0, 0);
     in_batch_[0] |= 1;  // slot 0: no animal
     plan.walked.assign(1, 0);
     plan.parents.assign(1, Parents{0, 0});
     plan.key_parents.assign(1, Parents{0, 0});
     plan.key_place.clear();
     for (const Slot g : plan.keys) walk(g, plan);
-    for (const Slot g : plan.keys) plan.key_place.push_back(row_[g].local);
+    for (const Slot g : plan.keys) plan.key_place.push_back(key_places_.get(g));
     plan.keys_end = plan.walked.size();
   }
 
@@ -604,8 +642,8 @@ class BatchWalker {
     }
     found_parents_.clear();
     for (size_t q = 0; q < found_.size(); ++q) {
-      if (q + 12 < found_.size()) __builtin_prefetch(&row_[found_[q + 12]]);
-      const Parents p = row_[found_[q]].parents;
+      if (q + 12 < found_.size()) __builtin_prefetch(&parents_[found_[q + 12]]);
+      const Parents p = parents_[found_[q]];
       found_parents_.push_back(p);
       find(p.sire);
       find(p.dam);
@@ -644,7 +682,7 @@ class BatchWalker {
   uint32_t place_of(Slot s, const BatchPlan& plan) const {
     const size_t w = s / 64;
     const uint64_t bit = uint64_t{1} << (s % 64);
-    if ((in_mates_[w] & bit) == 0) return row_[s].local;
+    if ((in_mates_[w] & bit) == 0) return key_places_.get(s);
     return static_cast<uint32_t>(plan.keys_end) + rank_[w - lowest_ / 64] +
            static_cast<uint32_t>(count_ones(in_mates_[w] & (bit - 1)));
   }
@@ -667,7 +705,9 @@ class BatchWalker {
   }
 
   // Each key marks itself and its mates with its group; every ancestor
-  // needs what its offspring need.
+  // needs what its offspring need. Offspring come after their parents, so
+  // from the last place back each place's groups are known when it is met,
+  // and it joins their member lists.
   static void mark_groups(BatchPlan& plan) {
     const size_t places = plan.walked.size();
     plan.groups.assign(places, 0);
@@ -678,39 +718,26 @@ class BatchWalker {
     }
     plan.inner.assign(places, 0);
     std::fill(plan.inner.begin(), plan.inner.begin() + static_cast<std::ptrdiff_t>(plan.keys_end), 1);
+    plan.members.resize((plan.keys.size() + kLanes - 1) / kLanes);
+    for (auto& list : plan.members) list.clear();
     for (size_t i = places - 1; i >= 1; --i) {
+      const GroupMask groups = plan.groups[i];
+      if (plan.inner[i] != 0) {
+        for (GroupMask g = groups; g != 0; g &= static_cast<GroupMask>(g - 1)) {
+          plan.members[static_cast<size_t>(std::countr_zero(g))].push_back(static_cast<uint32_t>(i));
+        }
+      }
       const Parents p = plan.parents[i];
-      plan.groups[p.sire] |= plan.groups[i];
-      plan.groups[p.dam] |= plan.groups[i];
+      plan.groups[p.sire] |= groups;
+      plan.groups[p.dam] |= groups;
       plan.inner[p.sire] = 1;
       plan.inner[p.dam] = 1;
     }
   }
 
-  // The inner places of each group, in place order.
-  static void list_group_members(BatchPlan& plan) {
-    const size_t groups = (plan.keys.size() + kLanes - 1) / kLanes;
-    plan.member_begin.assign(groups + 1, 0);
-    const auto each_group = [&](auto&& take) {
-      for (size_t i = 1; i < plan.walked.size(); ++i) {
-        if (plan.inner[i] == 0) continue;
-        for (GroupMask g = plan.groups[i]; g != 0; g &= static_cast<GroupMask>(g - 1)) {
-          take(static_cast<size_t>(std::countr_zero(g)), i);
-        }
-      }
-    };
-    each_group([&](size_t b, size_t) { ++plan.member_begin[b + 1]; });
-    for (size_t b = 1; b <= groups; ++b) plan.member_begin[b] += plan.member_begin[b - 1];
-    plan.members.resize(plan.member_begin[groups]);
-    std::vector<size_t> next(plan.member_begin.begin(), plan.member_begin.end() - 1);
-    each_group([&](size_t b, size_t i) { plan.members[next[b]++] = static_cast<uint32_t>(i); });
-  }
-
   const Matings& m_;
-  Table<Row> row_;
-  uint32_t stamp_ = 0;
-  // An animal waits on the stack at most once per child that found it not
-  // ready, and only a child that is not ready itself looks.
+  Unset<Parents> parents_;
+  KeyPlaces key_places_;
   Table<Slot> stack_;
   Table<uint64_t> in_batch_;  // by slot, a bit each: walked in this batch
   Table<uint64_t> in_mates_;  // by slot: in the mates' part
@@ -764,21 +791,21 @@ class BatchComputer {
   // Group b's members with their parents' places among them (member 0:
   // unknown parents); the keys a round can take.
   void gather_group(const BatchPlan& plan, size_t b) {
-    const std::span<const uint32_t> members = std::span<const uint32_t>(plan.members)
-                                                  .subspan(plan.member_begin[b], plan.member_begin[b + 1] - plan.member_begin[b]);
+    const Table<uint32_t>& last_first = plan.members[b];
+    const size_t count = last_first.size();
     member_of_.resize(plan.walked.size());
     member_of_[0] = 0;
     member_.assign(1, 0);
-    member_parents_.resize(members.size() + 1);
+    member_parents_.resize(count + 1);
     member_parents_[0] = Parents{0, 0};
     members_keys_end_ = 1;
-    for (size_t j = 0; j < members.size(); ++j) {
-      if (j + 8 < members.size()) {
-        const Parents ahead = plan.parents[members[j + 8]];
+    for (size_t j = 0; j < count; ++j) {
+      if (j + 8 < count) {
+        const Parents ahead = plan.parents[last_first[count - 1 - (j + 8)]];
         __builtin_prefetch(&member_of_[ahead.sire]);
         __builtin_prefetch(&member_of_[ahead.dam]);
       }
-      const uint32_t i = members[j];
+      const uint32_t i = last_first[count - 1 - j];
       member_of_[i] = static_cast<uint32_t>(j + 1);
       member_.push_back(i);
       member_parents_[j + 1] = Parents{member_of_[plan.parents[i].sire], member_of_[plan.parents[i].dam]};
@@ -793,7 +820,10 @@ class BatchComputer {
   // idle lanes).
   template <size_t W>
   void spread_and_relate(const BatchPlan& plan, size_t first_lane, size_t round) {
-    x_.assign(member_.size() * W, 0.0);
+    // v starts at 0 but for each key; the other members' x is written
+    // before it is read.
+    x_.resize(member_.size() * W);
+    std::fill(x_.begin(), x_.begin() + static_cast<std::ptrdiff_t>(members_keys_end_ * W), 0.0);
     for (size_t l = 0; l < round; ++l) x_[member_of_[plan.key_place[first_lane + l]] * W + l] = 1.0;
     double* const x = x_.data();
     const Parents* const up = member_parents_.data();
@@ -810,6 +840,8 @@ class BatchComputer {
       }
     }
     for (size_t l = 0; l < W; ++l) x[l] = 0.0;  // member 0: unknown parents
+    // x = (x_sire + x_dam) / 2 + w, w only in the keys' part: elsewhere it
+    // is 0 and adding it would change nothing.
     for (size_t j = 1; j < member_.size(); ++j) {
       if (j + 8 < member_.size()) {
         __builtin_prefetch(x + up[j + 8].sire * W);
@@ -818,7 +850,11 @@ class BatchComputer {
       double* xj = x + j * W;
       const double* xs = x + up[j].sire * W;
       const double* xd = x + up[j].dam * W;
-      for (size_t l = 0; l < W; ++l) xj[l] = (xs[l] + xd[l]) * 0.5 + xj[l];
+      if (j < members_keys_end_) {
+        for (size_t l = 0; l < W; ++l) xj[l] = (xs[l] + xd[l]) * 0.5 + xj[l];
+      } else {
+        for (size_t l = 0; l < W; ++l) xj[l] = (xs[l] + xd[l]) * 0.5;
+      }
     }
     lanes_ = W;
   }
@@ -851,17 +887,17 @@ class BatchComputer {
   size_t members_keys_end_ = 0;
   size_t width_ = kLanes;          // keys a round takes
   size_t lanes_ = kLanes;          // lanes of x a member holds in the round
-  Table<double> x_;                // by member and lane
+  Unset<double> x_;                // by member and lane
 };
 
 // Plans and computes the batches in order. With two threads the next batch
 // is planned while one is computed: a plan needs no coefficient, and every
 // computation reads the coefficients of earlier batches only, so the values
 // are the same with one thread or two.
-void run_batches(const Batches& batches, Table<Row>&& rows, Matings& m, unsigned threads,
+void run_batches(const Batches& batches, Unset<Parents>&& parents, Matings& m, unsigned threads,
                  unsigned processors) {
-  const size_t places = rows.size();
-  BatchWalker walker(std::move(rows), m);
+  const size_t places = parents.size();
+  BatchWalker walker(std::move(parents), m);
   BatchComputer computer(m);
   const size_t count = batches.end.size();
   const auto keys_of = [&](size_t b) {
@@ -949,7 +985,7 @@ ExactOutcome compute_exact_inbreeding(std::span<const PedigreeRow> pedigree, int
   Matings matings;
   parent_pairs(slots, matings);
   const Batches batches = schedule_batches(slots, matings);
-  run_batches(batches, std::move(slots.rows), matings, threads, std::thread::hardware_concurrency());
+  run_batches(batches, std::move(slots.parents), matings, threads, std::thread::hardware_concurrency());
   for (size_t s = 1; s <= n; ++s) {
     coefficient[slots.animal_in(s)] = static_cast<Value>(matings.inbreeding(static_cast<Slot>(s)));
   }
