@@ -55,7 +55,6 @@ using GroupMask = uint16_t;             // a bit for each group of a batch
 constexpr uint32_t kManyMates = 100;    // keys with this many pairs batch with their like
 constexpr uint8_t kSummedExactly = 47;  // deepest key whose v sums exactly in any order
 constexpr size_t kLaneValues = size_t{8} << 20;  // doubles of x held at once (64 MB)
-constexpr size_t kPairsForTwoThreads = 1000;     // pairs a batch, on average
 
 // Table memory whose rows resize() leaves unset: for tables whose every
 // row is written before it is read.
@@ -904,10 +903,10 @@ void run_batches(const Batches& batches, Unset<Parents>&& parents, Matings& m, u
     const size_t begin = b == 0 ? 0 : batches.end[b - 1];
     return std::span<const Slot>(batches.keys).subspan(begin, batches.end[b] - begin);
   };
-  // Left to choose (threads 0), a second thread is taken where batches are
-  // large: handing a plan over costs about as much as walking a few
-  // thousand slots.
-  const bool two = threads >= 2 || (threads == 0 && processors >= 2 && m.mate.size() >= kPairsForTwoThreads * count);
+  // Walking and computing both wait on memory: side by side on two
+  // processors they have been measured slower than one after the other, so
+  // a second thread is taken only when asked for.
+  const bool two = threads >= 2 && processors >= 2;
   if (!two || count < 2) {
     BatchPlan plan(places);
     for (size_t b = 0; b < count; ++b) {
