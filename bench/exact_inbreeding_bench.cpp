@@ -1,15 +1,27 @@
 // Times the exact inbreeding against the plain Meuwissen and Luo method kept
-// with the tests, on the pedigree of a relationship file of any size (animal,
-// sire and dam are the first three fields of a line; parents outside
-// 1..largest animal count as unknown):
+// with the tests, and against the previous release's exact inbreeding where
+// its benchmark program is given, on the pedigree of each relationship file
+// (animal, sire and dam are the first three fields of a line; parents
+// outside 1..largest animal count as unknown):
 //
-//   parclas-exact-inbreeding [--rounds R] [--exact-only] [--describe] ped.txt
+//   parclas-exact-inbreeding [--rounds R] [--exact-only] [--threads T]
+//                            [--previous BIN] [--describe] ped.txt...
 //
-// Each method runs R times (default 5), in turn; the medians of the wall and
-// processor times, their ratio, whether every coefficient is the same (bit
+// Each method runs R times (default 5), in turn, so that a drifting machine
+// affects all alike; the medians of the wall and processor times, their
+// ratios, whether every coefficient is the same as Meuwissen and Luo's (bit
 // for bit in single precision) and the memory are reported on standard
-// output. --describe adds a summary of the pedigree: unknown parents, parent
-// pairs, depth, ancestors of a sample of the youngest animals.
+// output. --exact-only leaves Meuwissen and Luo out (it takes minutes at
+// national size). --threads is handed to exact_inbreeding (0: its own
+// choice). --previous BIN runs BIN --exact-only --rounds 1 on the same file
+// in each round. --describe adds a summary of the pedigree: unknown parents,
+// parent pairs, depth, ancestors of a sample of the youngest animals. The
+// memory is the process's peak: give one file to read it for that file.
+//
+// The shapes it is meant for come from generate-case (see the README):
+// herds, closed lines, the national shape and its harder forms with few
+// popular AI bulls (--ai-bulls, --skew, --career, --missing-sire,
+// --missing-dam).
 #include <sys/resource.h>
 #include <time.h>
 
@@ -155,29 +167,32 @@ void describe(const std::vector<PedigreeRow>& rows, int32_t n, const std::vector
   std::printf("inbred %lld, mean F %.6f, max F %.6f\n", static_cast<long long>(inbred), f_sum / n, f_max);
 }
 
-int run(int argc, char** argv) {
+struct Options {
   int rounds = 5;
   bool exact_only = false;
-  bool want_description = false;
-  const char* path = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
-      rounds = std::max(1, std::atoi(argv[++i]));
-    } else if (std::strcmp(argv[i], "--exact-only") == 0) {
-      exact_only = true;
-    } else if (std::strcmp(argv[i], "--describe") == 0) {
-      want_description = true;
-    } else if (path == nullptr && argv[i][0] != '-') {
-      path = argv[i];
-    } else {
-      path = nullptr;
-      break;
-    }
+  bool describe = false;
+  unsigned threads = 0;
+  const char* previous = nullptr;  // the previous release's parclas-exact-inbreeding
+};
+
+// One round of the previous release's exact inbreeding on `path`, run as its
+// own benchmark with --exact-only --rounds 1: wall and processor seconds, the
+// memory above its loaded pedigree; false when it cannot be run or read.
+bool previous_round(const char* program, const char* path, double& wall, double& cpu, double& memory) {
+  const std::string command = std::string("'") + program + "' --exact-only --rounds 1 '" + path + "'";
+  FILE* out = popen(command.c_str(), "r");
+  if (out == nullptr) return false;
+  char line[512];
+  bool found = false;
+  while (std::fgets(line, sizeof line, out) != nullptr) {
+    double peak = 0.0;
+    found = found || std::sscanf(line, "exact inbreeding, median of 1: %lf s (processor %lf s); peak memory %lf MB, %lf",
+                                 &wall, &cpu, &peak, &memory) == 4;
   }
-  if (path == nullptr) {
-    std::fprintf(stderr, "usage: parclas-exact-inbreeding [--rounds R] [--exact-only] [--describe] ped.txt\n");
-    return 2;
-  }
+  return pclose(out) == 0 && found;
+}
+
+void run_file(const char* path, const Options& o) {
   int32_t n = 0;
   const std::vector<PedigreeRow> rows = load(path, n);
   std::vector<float> exact(static_cast<size_t>(n) + 1, 0.0f);
@@ -185,16 +200,32 @@ int run(int argc, char** argv) {
   const double loaded = peak_megabytes();
   std::printf("%s: %d animals, loaded (peak %.0f MB)\n", path, n, loaded);
 
-  std::vector<double> wall[2];
-  std::vector<double> cpu[2];
+  // Methods in turn each round: this exact inbreeding, Meuwissen and Luo,
+  // the previous release's.
+  std::vector<double> wall[3];
+  std::vector<double> cpu[3];
   double exact_peak = 0.0;
+  double previous_memory = 0.0;
+  bool previous_ok = o.previous != nullptr;
   ExactOutcome outcome[2];
-  for (int r = 0; r < rounds; ++r) {
-    for (int method = 0; method < (exact_only ? 1 : 2); ++method) {
+  for (int r = 0; r < o.rounds; ++r) {
+    for (int method = 0; method < 3; ++method) {
+      if (method == 1 && o.exact_only) continue;
+      if (method == 2) {
+        double w = 0.0, c = 0.0;
+        if (previous_ok && previous_round(o.previous, path, w, c, previous_memory)) {
+          wall[2].push_back(w);
+          cpu[2].push_back(c);
+        } else if (previous_ok) {
+          std::printf("  the previous release (%s) did not run\n", o.previous);
+          previous_ok = false;
+        }
+        continue;
+      }
       const Clock::time_point start = Clock::now();
       const double cpu_start = cpu_seconds();
       if (method == 0) {
-        outcome[0] = exact_inbreeding(rows, n, exact);
+        outcome[0] = exact_inbreeding(rows, n, exact, o.threads);
       } else {
         outcome[1] = reference::meuwissen_luo(rows, n, reference);
       }
@@ -205,10 +236,16 @@ int run(int argc, char** argv) {
     }
   }
   std::printf("exact inbreeding, median of %d: %.3f s (processor %.3f s); peak memory %.0f MB, %.0f MB above the loaded pedigree\n",
-              rounds, median(wall[0]), median(cpu[0]), exact_peak, exact_peak - loaded);
+              o.rounds, median(wall[0]), median(cpu[0]), exact_peak, exact_peak - loaded);
   if (outcome[0].loop) std::printf("  loop: animal %d is its own ancestor\n", outcome[0].loop_animal);
-  if (!exact_only) {
-    std::printf("Meuwissen and Luo, median of %d: %.3f s (processor %.3f s)\n", rounds,
+  if (previous_ok) {
+    std::printf("previous release, median of %d: %.3f s (processor %.3f s); %.0f MB above its loaded pedigree\n",
+                o.rounds, median(wall[2]), median(cpu[2]), previous_memory);
+    std::printf("ratio (previous release / exact): wall %.2f, processor %.2f\n", median(wall[2]) / median(wall[0]),
+                median(cpu[2]) / median(cpu[0]));
+  }
+  if (!o.exact_only) {
+    std::printf("Meuwissen and Luo, median of %d: %.3f s (processor %.3f s)\n", o.rounds,
                 median(wall[1]), median(cpu[1]));
     std::printf("ratio (Meuwissen and Luo / exact): wall %.1f, processor %.1f\n",
                 median(wall[1]) / median(wall[0]), median(cpu[1]) / median(cpu[0]));
@@ -221,7 +258,38 @@ int run(int argc, char** argv) {
     if (differ != 0) std::printf("  %lld animals differ\n", static_cast<long long>(differ));
   }
   std::printf("peak memory of the process %.0f MB\n", peak_megabytes());
-  if (want_description && !outcome[0].loop) describe(rows, n, exact);
+  if (o.describe && !outcome[0].loop) describe(rows, n, exact);
+}
+
+int run(int argc, char** argv) {
+  Options o;
+  std::vector<const char*> paths;
+  bool bad = false;
+  for (int i = 1; i < argc; ++i) {
+    const bool has_value = i + 1 < argc;
+    if (std::strcmp(argv[i], "--rounds") == 0 && has_value) {
+      o.rounds = std::max(1, std::atoi(argv[++i]));
+    } else if (std::strcmp(argv[i], "--threads") == 0 && has_value) {
+      o.threads = static_cast<unsigned>(std::max(0, std::atoi(argv[++i])));
+    } else if (std::strcmp(argv[i], "--previous") == 0 && has_value) {
+      o.previous = argv[++i];
+    } else if (std::strcmp(argv[i], "--exact-only") == 0) {
+      o.exact_only = true;
+    } else if (std::strcmp(argv[i], "--describe") == 0) {
+      o.describe = true;
+    } else if (argv[i][0] != '-') {
+      paths.push_back(argv[i]);
+    } else {
+      bad = true;
+    }
+  }
+  if (bad || paths.empty()) {
+    std::fprintf(stderr,
+                 "usage: parclas-exact-inbreeding [--rounds R] [--exact-only] [--threads T] [--previous BIN]\n"
+                 "                                [--describe] ped.txt...\n");
+    return 2;
+  }
+  for (const char* path : paths) run_file(path, o);
   return 0;
 }
 

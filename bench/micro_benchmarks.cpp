@@ -84,7 +84,8 @@ BENCHMARK(BM_SplitFields);
 // Look-ups of stored pairs in a combination table holding 280,000 pairs, as
 // the capacity case leaves it.
 void BM_FindRow(benchmark::State& state) {
-  auto table = std::make_unique<Combination[]>(kCombinationRows + 1);
+  auto tables = std::make_unique<RunTables>();
+  tables->reset(Capacities{}, InbreedingMethod::Family);
   std::istringstream in;
   std::ostringstream out;
   TextIO io(in, out, out);
@@ -96,13 +97,13 @@ void BM_FindRow(benchmark::State& state) {
     int32_t b = static_cast<int32_t>(1 + s.next() % 500000);
     order_pair(a, b);
     const int32_t key[2] = {a, b};
-    find_row(io, key, table.get(), kCombinationRows, HashMode::Insert, count);
+    find_row(io, key, pair_table(*tables), HashMode::Insert, count);
     pairs.push_back({a, b});
   }
   size_t k = 0;
   for (auto _ : state) {
     const int32_t key[2] = {pairs[k][0], pairs[k][1]};
-    benchmark::DoNotOptimize(find_row(io, key, table.get(), kCombinationRows, HashMode::Look, count));
+    benchmark::DoNotOptimize(find_row(io, key, pair_table(*tables), HashMode::Look, count));
     if (++k == pairs.size()) k = 0;
   }
   state.SetItemsProcessed(state.iterations());

@@ -6,6 +6,12 @@
 //
 //   parclas-stages < answers > console
 //
+// With --compare-with FILE, where FILE holds the report of another build (of
+// the previous release, say) on the same case, each stage's line also shows
+// that build's wall seconds and the ratio of the two (wall seconds: a stage
+// that shares its work with other threads takes less of them, not less
+// processor time of its own thread).
+//
 // With --inbreeding-vs-reference R it also times, after the data scan, the
 // inbreeding computation against the straightforward one kept in the tests,
 // R times each in turn on copies of the same loaded pedigree, checks that both
@@ -22,6 +28,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/driver.h"
@@ -108,10 +115,39 @@ void compare_inbreeding(Run& run, int rounds) {
                fast_console == reference_console ? "identical" : "DIFFERS");
 }
 
-int run_timed(int compare_rounds, const Options& options) {
+// The wall seconds of each stage in a report of this program.
+std::vector<std::pair<std::string, double>> read_report(const std::string& path) {
+  std::vector<std::pair<std::string, double>> stages;
+  FILE* f = std::fopen(path.c_str(), "r");
+  if (f == nullptr) return stages;
+  char line[256];
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    std::string text(line);
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    const size_t cpu_at = text.find_last_of(' ');
+    if (cpu_at == std::string::npos) continue;
+    const std::string head = text.substr(0, cpu_at);
+    const size_t wall_at = head.find_last_not_of(' ');
+    const size_t name_end = head.find_last_of(' ', wall_at);
+    if (name_end == std::string::npos) continue;
+    char* end = nullptr;
+    (void)std::strtod(text.c_str() + cpu_at + 1, &end);
+    if (end == text.c_str() + cpu_at + 1) continue;
+    const double wall = std::strtod(head.c_str() + name_end + 1, &end);
+    if (end == head.c_str() + name_end + 1) continue;
+    std::string name = head.substr(0, name_end);
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    stages.emplace_back(name, wall);
+  }
+  std::fclose(f);
+  return stages;
+}
+
+int run_timed(int compare_rounds, const Options& options, const std::string& compare_with) {
   auto tables = std::make_unique_for_overwrite<RunTables>();
   auto work = std::make_unique_for_overwrite<InbreedingWork>();
-  tables->reset(options.capacity, options.method);
+  tables->reset_unsized(options.capacity, options.method);
+  tables->threads = options.threads;
   work->reset();
   TextIO io(std::cin, std::cout, std::cerr);
   Run run{io, *tables, *work};
@@ -147,15 +183,26 @@ int run_timed(int compare_rounds, const Options& options) {
     std::fprintf(stderr, "the run stopped after %zu stages\n", times.size());
   }
   std::cout.flush();
-  std::fprintf(stderr, "%-24s %9s %9s\n", "stage", "seconds", "processor");
+  const std::vector<std::pair<std::string, double>> other = read_report(compare_with);
+  auto line = [&](const char* name, double wall, double cpu) {
+    std::fprintf(stderr, "%-24s %9.3f %9.3f", name, wall, cpu);
+    for (const auto& [other_name, other_wall] : other) {
+      if (other_name == name && wall > 0.0005) {
+        std::fprintf(stderr, " %9.3f %7.2f", other_wall, other_wall / wall);
+      }
+    }
+    std::fprintf(stderr, "\n");
+  };
+  std::fprintf(stderr, "%-24s %9s %9s%s\n", "stage", "seconds", "processor",
+               other.empty() ? "" : "     other   ratio");
   double whole = 0.0;
   double whole_cpu = 0.0;
   for (const Timing& t : times) {
-    std::fprintf(stderr, "%-24s %9.3f %9.3f\n", t.name, t.wall, t.cpu);
+    line(t.name, t.wall, t.cpu);
     whole += t.wall;
     whole_cpu += t.cpu;
   }
-  std::fprintf(stderr, "%-24s %9.3f %9.3f\n", "whole run", whole, whole_cpu);
+  line("whole run", whole, whole_cpu);
   std::fprintf(stderr, "%-24s %9.1f MB\n", "peak memory", static_cast<double>(peak_kilobytes()) / 1024.0);
   return status;
 }
@@ -166,17 +213,25 @@ int run_timed(int compare_rounds, const Options& options) {
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   int rounds = 0;
+  std::string compare_with;
   std::vector<std::string> arguments(argv + 1, argv + argc);
-  if (arguments.size() >= 2 && arguments[0] == "--inbreeding-vs-reference") {
-    rounds = std::atoi(arguments[1].c_str());
+  while (arguments.size() >= 2) {
+    if (arguments[0] == "--inbreeding-vs-reference") {
+      rounds = std::atoi(arguments[1].c_str());
+    } else if (arguments[0] == "--compare-with") {
+      compare_with = arguments[1];
+    } else {
+      break;
+    }
     arguments.erase(arguments.begin(), arguments.begin() + 2);
   }
   const parclas::Options options = parclas::parse_options(arguments);
   if (options.action != parclas::Options::Action::Run) {
     std::fprintf(stderr,
-                 "usage: parclas-stages [--inbreeding-vs-reference ROUNDS] [parclas options] "
+                 "usage: parclas-stages [--inbreeding-vs-reference ROUNDS] [--compare-with REPORT] "
+                 "[parclas options] "
                  "< answers\n");
     return 2;
   }
-  return parclas::run_timed(rounds, options);
+  return parclas::run_timed(rounds, options, compare_with);
 }

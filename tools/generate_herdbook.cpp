@@ -174,9 +174,14 @@ bool write_records(const Population& p, Random& r, const std::string& path, uint
   return std::fclose(f) == 0;
 }
 
+constexpr const char* kUsage =
+    "usage: generate-herdbook [--seed S] [--animals N] [--records R] [--separator tab|semicolon] DIR\n"
+    "  writes DIR/herdbook.txt (animal, sire, dam, sex, birth date) and DIR/records.txt\n"
+    "  (animal;herd;year;milk); defaults: seed 1, 5000000 animals, 7000000 records, tab\n";
+
+// A bad command line: the usage on the error stream, status 2.
 int usage() {
-  std::fprintf(stderr,
-               "usage: generate-herdbook [--seed S] [--animals N] [--records R] [--separator tab|semicolon] DIR\n");
+  std::fputs(kUsage, stderr);
   return 2;
 }
 
@@ -190,6 +195,14 @@ int main(int argc, char** argv) {
   std::string dir;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (a == "--version") {
+      std::puts("generate-herdbook 1.1");
+      return 0;
+    }
     if (i + 1 < argc && a == "--seed") seed = std::strtoull(argv[++i], nullptr, 10);
     else if (i + 1 < argc && a == "--animals") animals = std::strtoull(argv[++i], nullptr, 10);
     else if (i + 1 < argc && a == "--records") records = std::strtoull(argv[++i], nullptr, 10);

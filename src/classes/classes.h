@@ -20,8 +20,9 @@ void expansion_pass(Run& run);
 bool add_data_pair(Run& run, int32_t& sire, int32_t& dam);
 // Class rows "auto": rebuilds the table with twice the rows (again, while a
 // search meets the probe limit) from the data pairs and `passes` expansion
-// passes, as a run with that many rows would have built it.
-void grow_class_table(Run& run, int32_t passes);
+// passes, as a run with that many rows would have built it. Sizes below
+// `at_least` rows are passed over as too small.
+void grow_class_table(Run& run, int32_t passes, int64_t at_least = 0);
 // Fills nothing: adds the eight ancestor pairs of the filled record in row k
 // and marks it expanded.
 void add_ancestor_pairs(Run& run, int32_t k);

@@ -1,6 +1,13 @@
+#include <algorithm>
+#include <bit>
+#include <array>
+#include <vector>
+
 #include "classes/classes.h"
 #include "classes/combination_table.h"
 #include "run/run.h"
+#include "run/table_memory.h"
+#include "text/progress.h"
 
 namespace parclas {
 
@@ -8,14 +15,127 @@ namespace {
 const Format kInTotal("(' In total',I8,' combinations')");
 
 OnFull on_full(const RunTables& t) { return t.capacity.auto_classes ? OnFull::Grow : OnFull::Stop; }
+
+// Filled rows whose eight searches are asked for ahead of their turn, so
+// that the memory of several searches is on its way at once.
+constexpr int kRowsAhead = 8;
+
+// A filled row with the first slots of its eight ancestor-pair searches.
+struct QueuedRow {
+  int32_t row;
+  std::array<uint32_t, 8> slot;
+};
+
+// The eight ancestor pairs of the filled record in row k, each searched from
+// its first slot; the record is then marked expanded.
+void add_ancestors_from(Run& run, const PairTable& table, int32_t k,
+                        const std::array<uint32_t, 8>& slot) {
+  RunTables& t = run.t;
+  const Combination record = table.rows[k];
+  for (int n = 0; n < 8; ++n) {
+    int32_t key[2] = {record.*kAncestorPairs[n].first, record.*kAncestorPairs[n].second};
+    order_pair(key[0], key[1]);
+    if (key[0] == 0 || key[1] == 0) continue;
+    const int32_t before = t.combination_count;
+    const int32_t row = find_row_from(run.io, key, slot[static_cast<size_t>(n)], table,
+                                      HashMode::Insert, t.combination_count, on_full(t));
+    if (t.combination_count != before) {
+      table.rows[row].status = key[0] == key[1] ? kPairExpanded : kPairNew;
+    }
+  }
+  table.rows[k].status = kPairExpanded;
+}
+
+std::array<uint32_t, 8> first_slots(const PairTable& table, const Combination& record) {
+  std::array<uint32_t, 8> slot{};
+  for (int n = 0; n < 8; ++n) {
+    const int32_t a = record.*kAncestorPairs[n].first;
+    const int32_t b = record.*kAncestorPairs[n].second;
+    if (a == 0 || b == 0) continue;
+    slot[static_cast<size_t>(n)] = first_slot(table, a, b);
+    prefetch_slot(table, slot[static_cast<size_t>(n)]);
+    // A new pair mostly lands on its first row, which the insertion writes.
+    __builtin_prefetch(&table.rows[table.index->row_at(slot[static_cast<size_t>(n)])], 1);
+  }
+  return slot;
+}
+
+// The number of distinct keys among `keys` (none of them 0): a set with
+// open addressing and a mixing hash, the slots of a batch of keys asked for
+// ahead of their insertion.
+int64_t distinct_keys(const std::vector<uint64_t>& keys) {
+  const size_t slots = std::bit_ceil(keys.size() + keys.size() / 2 + 16);
+  const size_t mask = slots - 1;
+  TableBlock memory;
+  memory.assign_zero(slots * sizeof(uint64_t));
+  auto* const set = static_cast<uint64_t*>(memory.data());
+  auto slot_of = [&](uint64_t k) {
+    k ^= k >> 33;
+    k *= 0xff51afd7ed558ccdull;
+    k ^= k >> 33;
+    return static_cast<size_t>(k) & mask;
+  };
+  constexpr size_t kBatch = 16;
+  size_t slot[kBatch];
+  int64_t distinct = 0;
+  for (size_t begin = 0; begin < keys.size(); begin += kBatch) {
+    const size_t n = std::min(kBatch, keys.size() - begin);
+    for (size_t i = 0; i < n; ++i) {
+      slot[i] = slot_of(keys[begin + i]);
+      __builtin_prefetch(&set[slot[i]]);
+    }
+    for (size_t i = 0; i < n; ++i) {
+      const uint64_t k = keys[begin + i];
+      size_t s = slot[i];
+      while (set[s] != 0 && set[s] != k) s = (s + 1) & mask;
+      if (set[s] == 0) {
+        set[s] = k;
+        ++distinct;
+      }
+    }
+  }
+  return distinct;
+}
+
+// How many pairs the table holds after the next pass. That does not depend
+// on the table's rows: the stored pairs and the ancestor pairs of the pairs
+// the pass fills. A table with fewer rows cannot hold them; returns 0 when
+// the table surely can (its rows are at least the stored pairs and eight per
+// pair to fill).
+int64_t pairs_after_pass(const RunTables& t) {
+  const Combination* const c = t.combination;
+  int64_t to_fill = 0;
+  for (int32_t k = 1; k <= t.capacity.classes; ++k) to_fill += c[k].status == kPairNew ? 1 : 0;
+  if (t.combination_count + 8 * to_fill <= t.capacity.classes) return 0;
+  std::vector<uint64_t> keys;
+  keys.reserve(static_cast<size_t>(t.combination_count + 8 * to_fill));
+  for (int32_t k = 1; k <= t.capacity.classes; ++k) {
+    if (c[k].status == kNoPair) continue;
+    keys.push_back(PairIndex::key_of(c[k].member1, c[k].member2));
+    if (c[k].status != kPairNew) continue;
+    Combination filled = c[k];
+    filled.m1sire = t.pedigree[filled.member1].sire;
+    filled.m1dam = t.pedigree[filled.member1].dam;
+    filled.m2sire = t.pedigree[filled.member2].sire;
+    filled.m2dam = t.pedigree[filled.member2].dam;
+    for (const FieldPair& pair : kAncestorPairs) {
+      int32_t a = filled.*pair.first;
+      int32_t b = filled.*pair.second;
+      order_pair(a, b);
+      if (a != 0 && b != 0) keys.push_back(PairIndex::key_of(a, b));
+    }
+  }
+  return distinct_keys(keys);
+}
+
 }  // namespace
 
 bool add_data_pair(Run& run, int32_t& sire, int32_t& dam) {
   RunTables& t = run.t;
   while (true) {
     try {
-      const AddResult added = add_pair(run.io, sire, dam, t.combination, t.capacity.classes,
-                                      t.combination_count, on_full(t));
+      const AddResult added =
+          add_pair(run.io, sire, dam, pair_table(t), t.combination_count, on_full(t));
       if (added.is_new) {
         t.combination[added.row].status = kPairNew;
         t.combination[added.row].number = t.combination_count;
@@ -28,17 +148,19 @@ bool add_data_pair(Run& run, int32_t& sire, int32_t& dam) {
   }
 }
 
-void grow_class_table(Run& run, int32_t passes) {
+void grow_class_table(Run& run, int32_t passes, int64_t at_least) {
   RunTables& t = run.t;
   while (true) {
     if (t.capacity.classes > kMostClassRows / 2) stop_table_full(run.io, t.capacity.classes);
     t.capacity.classes *= 2;
-    t.combination.assign_zero(t.capacity.classes);
+    if (t.capacity.classes < at_least) continue;  // too few rows for the pairs: it would fail
+    t.size_combination(t.capacity.classes);
     t.combination_count = 0;
+    const PairTable table = pair_table(t);
     try {
       for (DataPair pair : t.data_pairs) {
-        const AddResult added = add_pair(run.io, pair.sire, pair.dam, t.combination,
-                                        t.capacity.classes, t.combination_count, OnFull::Grow);
+        const AddResult added =
+            add_pair(run.io, pair.sire, pair.dam, table, t.combination_count, OnFull::Grow);
         t.combination[added.row].status = kPairNew;
         t.combination[added.row].number = t.combination_count;
       }
@@ -51,40 +173,52 @@ void grow_class_table(Run& run, int32_t passes) {
 }
 
 void add_ancestor_pairs(Run& run, int32_t k) {
-  RunTables& t = run.t;
-  const Combination& record = t.combination[k];
-  for (const FieldPair& pair : kAncestorPairs) {
-    prefetch_pair(t.combination, t.capacity.classes, record.*pair.first, record.*pair.second);
-  }
-  for (const FieldPair& pair : kAncestorPairs) {
-    int32_t a = record.*pair.first;
-    int32_t b = record.*pair.second;
-    order_pair(a, b);
-    if (a == 0 || b == 0) continue;
-    const bool same = a == b;
-    const AddResult added = add_pair(run.io, a, b, t.combination, t.capacity.classes,
-                                    t.combination_count, on_full(t));
-    if (added.is_new) t.combination[added.row].status = same ? kPairExpanded : kPairNew;
-  }
-  t.combination[k].status = kPairExpanded;
+  const PairTable table = pair_table(run.t);
+  add_ancestors_from(run, table, k, first_slots(table, table.rows[k]));
 }
 
 void expansion_pass(Run& run) {
   RunTables& t = run.t;
+  const PairTable table = pair_table(t);
   const int32_t rows = t.capacity.classes;
+  Combination* const c = table.rows;
+  constexpr int32_t kFillAhead = 16;
   for (int32_t k = 1; k <= rows; ++k) {
-    Combination& c = t.combination[k];
-    if (c.status != kPairNew) continue;
-    const PedigreeRow& m1 = t.pedigree[c.member1];
-    const PedigreeRow& m2 = t.pedigree[c.member2];
-    c.m1sire = m1.sire;
-    c.m1dam = m1.dam;
-    c.m2sire = m2.sire;
-    c.m2dam = m2.dam;
-    c.status = kPairFilled;
+    note_rows(k, 2 * int64_t{rows});
+    if (k + kFillAhead <= rows && c[k + kFillAhead].status == kPairNew) {
+      __builtin_prefetch(&t.pedigree[c[k + kFillAhead].member1]);
+      __builtin_prefetch(&t.pedigree[c[k + kFillAhead].member2]);
+    }
+    if (c[k].status != kPairNew) continue;
+    const PedigreeRow& m1 = t.pedigree[c[k].member1];
+    const PedigreeRow& m2 = t.pedigree[c[k].member2];
+    c[k].m1sire = m1.sire;
+    c[k].m1dam = m1.dam;
+    c[k].m2sire = m2.sire;
+    c[k].m2dam = m2.dam;
+    c[k].status = kPairFilled;
   }
-  for (int32_t k = 1; k <= rows; ++k) {
-    if (t.combination[k].status == kPairFilled) add_ancestor_pairs(run, k);
+  // Rows are expanded in row order. No row becomes filled while this runs
+  // (new pairs are new or expanded), so the filled rows ahead can be found,
+  // and their searches asked for, before their turn.
+  std::array<QueuedRow, kRowsAhead> queue;
+  int head = 0;
+  int queued = 0;
+  int32_t next = 1;
+  while (true) {
+    while (queued < kRowsAhead && next <= rows) {
+      note_rows(rows + int64_t{next}, 2 * int64_t{rows});
+      if (c[next].status == kPairFilled) {
+        queue[static_cast<size_t>((head + queued) % kRowsAhead)] = {next, first_slots(table, c[next])};
+        ++queued;
+      }
+      ++next;
+    }
+    if (queued == 0) break;
+    const QueuedRow& q = queue[static_cast<size_t>(head)];
+    add_ancestors_from(run, table, q.row, q.slot);
+    head = (head + 1) % kRowsAhead;
+    --queued;
   }
 }
 
@@ -92,6 +226,12 @@ void expand_combinations(Run& run) {
   RunTables& t = run.t;
   for (int32_t pass = 1; pass <= t.maximum_passes; ++pass) {
     const int32_t before = t.combination_count;
+    if (t.capacity.auto_classes) {
+      // The sizes too small to hold the pass's pairs are passed over: a run
+      // with that many rows would find them too small, in this pass or before.
+      const int64_t pairs = pairs_after_pass(t);
+      if (pairs > t.capacity.classes) grow_class_table(run, pass - 1, pairs);
+    }
     while (true) {
       try {
         expansion_pass(run);

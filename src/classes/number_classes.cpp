@@ -1,6 +1,9 @@
 #include "classes/classes.h"
 #include "classes/combination_table.h"
+#include <atomic>
+
 #include "run/run.h"
+#include "text/line_blocks.h"
 
 namespace parclas {
 
@@ -8,28 +11,39 @@ namespace {
 const Format kEliminated("(' eliminated',I8,' combinations; left ',I8)");
 const Format kPerhaps("(' perhaps could eliminate',I8,' more')");
 
-void add_reference(Run& run, const Combination& record, const FieldPair& pair, int32_t weight) {
-  RunTables& t = run.t;
-  int32_t key[2] = {record.*pair.first, record.*pair.second};
-  order_pair(key[0], key[1]);
-  if (key[0] == 0 || key[1] == 0) return;
-  const int32_t row =
-      find_row(run.io, key, t.combination, t.capacity.classes, HashMode::Look, t.combination_count);
-  if (row != 0) t.combination[row].status += weight;
+// Adds the weight of each reference to the status of the row it names; the
+// sums do not depend on the order of the additions, so blocks of rows may be
+// tagged side by side. Returns false where a search met the probe limit.
+bool add_references(const PairTable& table, const References& refs, const int32_t* found) {
+  for (int i = 0; i < refs.count; ++i) {
+    if (found[i] == kSearchFull) return false;
+    if (found[i] != 0) {
+      std::atomic_ref<int32_t>(table.rows[found[i]].status)
+          .fetch_add(refs.position[i] < kParentalPositions ? kParentalReference
+                                                           : kGrandParentalReference,
+                     std::memory_order_relaxed);
+    }
+  }
+  return true;
+}
+
+int32_t status_of(const Combination& c) {
+  return std::atomic_ref<int32_t>(const_cast<int32_t&>(c.status)).load(std::memory_order_relaxed);
 }
 }  // namespace
 
 void tag_ancestor_pairs(Run& run, int32_t k) {
-  const Combination& record = run.t.combination[k];
-  for (const FieldPair& pair : kAncestorPairs) {
-    prefetch_pair(run.t.combination, run.t.capacity.classes, record.*pair.first,
-                  record.*pair.second);
+  const PairTable table = pair_table(run.t);
+  References refs;
+  collect_references(table, table.rows[k], refs);
+  int32_t found[8];
+  for (int i = 0; i < refs.count; ++i) {
+    found[i] = find_row_from(run.io, refs.key[i], refs.slot[i], table, HashMode::Look,
+                             run.t.combination_count);
   }
-  for (int n = 0; n < 8; ++n) {
-    add_reference(run, record, kAncestorPairs[n],
-                  n < kParentalPositions ? kParentalReference : kGrandParentalReference);
-  }
+  if (!add_references(table, refs, found)) stop_table_full(run.io, table.row_count);
 }
+
 
 namespace {
 
@@ -43,9 +57,28 @@ void mark_tag_prune_and_number(Run& run) {
       table[k].status = table[k].number != 0 ? kPairRecorded : kPairAncestorOnly;
     }
   }
-  for (int32_t k = 1; k <= rows; ++k) {
-    if (table[k].status != kNoPair) tag_ancestor_pairs(run, k);
-  }
+  const PairTable pairs = pair_table(t);
+  // Tagging only adds to the status of stored rows (a row with no
+  // grandparents refers to nothing), and the additions may come in any order:
+  // blocks of rows are tagged on the run's threads. No search can meet the
+  // probe limit (every pair searched is stored), but one that did stops the
+  // run as it would have.
+  const int32_t count = t.combination_count;
+  make_and_write_blocks(
+      t.threads, row_blocks(rows),
+      [&](int64_t b, LineBlock& block) {
+        int32_t no_count = count;
+        for_each_row_found(
+            run.io, pairs, no_count, block_first_row(b), block_last_row(b, rows),
+            [](const Combination& c) { return status_of(c) != kNoPair && has_grandparents(c); },
+            [](const Combination&) {},
+            [&](int32_t, const References& refs, const int32_t* found) {
+              if (block.stop == 0 && !add_references(pairs, refs, found)) block.stop = 1;
+            });
+      },
+      [&](int64_t, const LineBlock& block) {
+        if (block.stop != 0) stop_table_full(run.io, rows);
+      });
   int32_t eliminated = 0;
   int32_t candidates = 0;
   for (int32_t k = 1; k <= rows; ++k) {
@@ -57,7 +90,7 @@ void mark_tag_prune_and_number(Run& run) {
         ++candidates;
       } else {
         c.status = kNoPair;
-        c.member1 = -1;
+        eliminate_row(pairs, k);
         ++eliminated;
       }
     }
@@ -83,31 +116,50 @@ void mark_tag_prune_and_number(Run& run) {
 }
 
 // Whether every search that the class files and the recoded data file will
-// make ends before the probe limit: the ancestor pairs of every class with
-// parent classes, and the pair (0, 0) of a data animal without pedigree.
+// make ends before the probe limit. They search the ancestor pairs of the
+// classes with parent classes and the data pairs, all stored: a pair still
+// stored is found where its insertion found it, within the limit. Only a
+// search that finds nothing can meet it, one for an eliminated pair (each is
+// the ancestor of one class) or for the pair (0, 0) of a data animal without
+// pedigree, and such a search goes on to the first empty slot.
 bool later_searches_fit(Run& run) {
   RunTables& t = run.t;
-  const Combination* table = t.combination;
-  try {
-    for (int32_t k = 1; k <= t.capacity.classes; ++k) {
-      if (table[k].status == kNoPair || !has_grandparents(table[k])) continue;
-      for (const FieldPair& pair : kAncestorPairs) {
-        int32_t key[2] = {table[k].*pair.first, table[k].*pair.second};
-        order_pair(key[0], key[1]);
-        if (key[0] == 0 || key[1] == 0) continue;
-        find_row(run.io, key, t.combination, t.capacity.classes, HashMode::Look,
-                 t.combination_count, OnFull::Grow);
-      }
-    }
-    if (t.records_without_pedigree > 0) {
-      const int32_t none[2] = {0, 0};
-      find_row(run.io, none, t.combination, t.capacity.classes, HashMode::Look,
-               t.combination_count, OnFull::Grow);
-    }
-  } catch (const ClassTableFull&) {
-    return false;
+  const PairIndex& index = t.pair_index;
+  const uint64_t* const keys = index.keys.data();
+  const uint32_t rows = index.rows;
+  const bool zero_pair_searched = t.records_without_pedigree > 0;
+  // Slots examined from `first` up to and including the empty one.
+  auto fits = [&](uint32_t first, uint32_t empty) {
+    return (empty + rows - first) % rows < static_cast<uint32_t>(kProbeLimit);
+  };
+  uint32_t empty = rows;
+  for (uint32_t i = 0; i < rows && empty == rows; ++i) {
+    if (keys[i] == 0) empty = i;
   }
-  return true;
+  if (empty == rows) {  // no empty slot: every search that finds nothing fails
+    if (zero_pair_searched) return false;
+    for (uint32_t i = 0; i < rows; ++i) {
+      if (is_eliminated(keys[i])) return false;
+    }
+    return true;
+  }
+  const PairTable table = pair_table(t);
+  // Backwards round the index from an empty slot: `next_empty` is the first
+  // empty slot at or after slot i.
+  uint32_t next_empty = empty;
+  for (uint32_t step = 1; step < rows; ++step) {
+    const uint32_t i = (empty + rows - step) % rows;
+    const uint64_t k = keys[i];
+    if (k == 0) {
+      next_empty = i;
+    } else if (is_eliminated(k)) {
+      const auto member1 = static_cast<int32_t>(static_cast<uint32_t>(k) & ~uint32_t{1u << 31});
+      const auto member2 = static_cast<int32_t>(k >> 32);
+      if (!fits(first_slot(table, member1, member2), next_empty)) return false;
+    }
+  }
+  // `empty` is the first empty slot from slot 0 on.
+  return !zero_pair_searched || fits(first_slot(table, 0, 0), empty);
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 #include "driver/driver.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <exception>
+#include <iostream>
 #include <istream>
 #include <ostream>
 
@@ -13,6 +16,8 @@
 #include "recode/data_file.h"
 #include "run/file_set.h"
 #include "run/run.h"
+#include "run/table_memory.h"
+#include "text/progress.h"
 
 namespace parclas {
 
@@ -63,7 +68,8 @@ void report_sizes(std::ostream& err, const RunTables& t, const Options& options)
 
 int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTables& tables,
                 InbreedingWork& work, const Options& options) {
-  tables.reset(options.capacity, options.method);
+  tables.reset_unsized(options.capacity, options.method);
+  tables.threads = options.threads;
   tables.class_inverse = options.class_inverse;
   work.reset();
   TextIO io(in, out, err);
@@ -73,9 +79,17 @@ int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTable
     RunTables& t;
     ~DiscardInverse() { discard_class_inverse(t); }
   } discard_inverse{tables};
+  const char* stage_name = "start";
+  ProgressLine progress(&err == &std::cerr && ::isatty(STDERR_FILENO) == 1);
   try {
-    for (const Stage& stage : kStages) stage.run(run);
+    for (const Stage& stage : kStages) {
+      stage_name = stage.name;
+      progress.stage(stage.name);
+      stage.run(run);
+    }
+    progress.stage(nullptr);
   } catch (const RunEnd& end) {
+    progress.stage(nullptr);
     if (!end.plain) {
       io.close_all_quietly();
       return end.status;
@@ -84,7 +98,21 @@ int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTable
     if (closed != kNormalEnd) return closed;
     report_sizes(err, tables, options);
     return end.status;
+  } catch (const std::bad_alloc&) {
+    progress.stage(nullptr);
+    // Not a fault of the program: the machine has less memory than the
+    // input needs (see the README for what each size needs).
+    out.exceptions(std::ios::goodbit);
+    err.exceptions(std::ios::goodbit);
+    out.flush();
+    err << "parclas: out of memory in " << stage_name << ": about "
+        << std::max<size_t>(1, (failed_request_bytes() + (size_t{1} << 20) - 1) >> 20)
+        << " MB more were needed\n";
+    err.flush();
+    io.close_all_quietly();
+    return kOutOfMemoryStatus;
   } catch (const std::exception& e) {
+    progress.stage(nullptr);
     // A fault of the program itself, not of its input: said as such, with
     // every file closed holding what it received. The console may be what
     // failed, so its streams throw no more from here on.
@@ -100,6 +128,12 @@ int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTable
   if (closed == kNormalEnd) closed = commit_class_inverse(io, tables, err);
   if (closed == kNormalEnd) report_sizes(err, tables, options);
   return closed;
+}
+
+int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTables& tables,
+                InbreedingWork& work) {
+  const Options defaults;
+  return run_parclas(in, out, err, tables, work, defaults);
 }
 
 int parclas_main(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,

@@ -1,6 +1,8 @@
 #include "driver/options.h"
 
+#include <algorithm>
 #include <string_view>
+#include <thread>
 
 #include "text/command_line.h"
 
@@ -63,6 +65,15 @@ constexpr Row kOptions[] = {
      },
      "family by family in single precision (default), or exactly,\n"
      "animal by animal, with no family limit"},
+    {"--threads", "N",
+     [](Options& o, std::string_view v) -> std::string {
+       int64_t n = 0;
+       if (!read_count(v, kMostThreads, n)) return "a whole number from 1 to 64";
+       o.threads = static_cast<int32_t>(n);
+       return {};
+     },
+     "threads for the stages that can share their work (default:\n"
+     "the processors of the machine); any number gives the same bytes"},
     {"--class-inverse", "FILE",
      [](Options& o, std::string_view v) -> std::string {
        if (v.empty() || v.front() == ' ' || v.back() == ' ') {
@@ -115,6 +126,11 @@ std::string usage_text() {
 }
 
 }  // namespace
+
+int32_t default_threads() {
+  const unsigned n = std::thread::hardware_concurrency();
+  return n == 0 ? 1 : static_cast<int32_t>(std::min<unsigned>(n, kMostThreads));
+}
 
 const std::string kUsage = usage_text();
 const char* const kVersion = "parclas 1.2 (PARCLAS Feb 08, 1999)\n";

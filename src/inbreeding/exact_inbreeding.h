@@ -20,11 +20,14 @@ struct ExactOutcome {
 // any order. coefficient[a], a = 1..n, gets the coefficient computed in double
 // precision and rounded once to single precision. On a pedigree loop returns
 // loop = true and the smallest animal number that is its own ancestor, and
-// leaves `coefficient` as it was.
+// leaves `coefficient` as it was. With `threads` 2 on a machine of two
+// processors a second thread walks the pedigree ahead of the computation;
+// otherwise (0, the default, or 1) the calling thread does all the work. The
+// values are the same in every case.
 ExactOutcome exact_inbreeding(std::span<const PedigreeRow> pedigree, int32_t n,
-                              std::span<float> coefficient);
+                              std::span<float> coefficient, unsigned threads = 0);
 // The same, with each coefficient as computed, in double precision.
 ExactOutcome exact_inbreeding(std::span<const PedigreeRow> pedigree, int32_t n,
-                              std::span<double> coefficient);
+                              std::span<double> coefficient, unsigned threads = 0);
 
 }  // namespace parclas

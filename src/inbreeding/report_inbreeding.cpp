@@ -40,6 +40,9 @@ void report_inbreeding(Run& run) {
   if (run.t.method == InbreedingMethod::Exact) {
     exact(run, n);
   } else {
+    // The prior inbreeding of the unknown-parent groups: the year sums, all
+    // zero until they are summed below, so every group is unrelated and not
+    // inbred.
     hainb(run, n, std::span<const float>(&year_sum[1], kYears));
   }
 

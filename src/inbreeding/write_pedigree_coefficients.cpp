@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include "inbreeding/inbreeding.h"
 #include "run/run.h"
 #include "text/fields.h"
@@ -5,7 +7,6 @@
 namespace parclas {
 
 namespace {
-const Format kCoefficientLine("(A,1X,A)");
 const Identifier kNoIdentifier{};
 
 // The code a line's parents imply: 1 with both parents among the animal
@@ -45,7 +46,8 @@ void write_pedigree_coefficients(Run& run) {
   };
   io.rewind(kRelationshipUnit);
   int32_t v[4] = {0, 0, 0, 0};
-  char line[4 * kSplicedWidth];
+  // The four numbers, one blank and the 16 characters of the identifier.
+  char line[4 * kSplicedWidth + 1 + kIdWidth];
   for (int32_t r = 0; r < t.pedigree_records; ++r) {
     io.require(io.read_integers(kRelationshipUnit, v), kRelationshipUnit);
     const int32_t animal = v[0];
@@ -69,8 +71,9 @@ void write_pedigree_coefficients(Run& run) {
     const int p = splice_integers(line, numbers);
     const Identifier& id =
         (animal >= 1 && animal <= t.capacity.animals) ? t.identifier[animal] : kNoIdentifier;
-    io.write_formatted(kCoefficientUnit, kCoefficientLine,
-                       {std::string_view(line, static_cast<size_t>(p)), text_of(id)});
+    line[p] = ' ';
+    std::memcpy(line + p + 1, id.data(), kIdWidth);
+    io.write_line(kCoefficientUnit, std::string_view(line, static_cast<size_t>(p) + 1 + kIdWidth));
   }
 }
 

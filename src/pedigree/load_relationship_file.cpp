@@ -41,10 +41,12 @@ void settle_auto_animals(RunTables& t) {
 void load_relationship_file(Run& run) {
   TextIO& io = run.io;
   RunTables& t = run.t;
-  std::array<char, kLineWidth> line;
-  while (io.read_text(kRelationshipUnit, line) == ReadResult::Ok) {
-    const int count = split_fields(std::string_view(line.data(), line.size()), &t.field_text[0][0],
-                                   kFieldWidth, t.field_value, kFieldCapacity);
+  std::string_view line;
+  std::string_view last;
+  while (io.read_line(kRelationshipUnit, line) == ReadResult::Ok) {
+    // Only the first 80 characters of a line count.
+    const int count =
+        split_values(line.substr(0, kLineWidth), t.field_value, kFieldCapacity, last);
     if (count < 6) {
       io.write_list(kConsoleOut, {"Relationship file has fewer than 6 components:", count});
       io.write_list(kConsoleOut, {text_of(t.relationship_file)});
@@ -80,7 +82,11 @@ void load_relationship_file(Run& run) {
     row.dam = t.field_value[3];
     row.year = t.field_value[5];
     t.animal_status[animal] = -1;
-    std::memcpy(t.identifier[animal].data(), t.field_text[count], kIdWidth);
+    // The identifier: the last field, cut to 16 characters or blank-padded.
+    Identifier& id = t.identifier[animal];
+    const size_t keep = std::min(last.size(), id.size());
+    std::memcpy(id.data(), last.data(), keep);
+    std::memset(id.data() + keep, ' ', id.size() - keep);
   }
   io.write_formatted(kConsoleOut, kRead, {t.pedigree_records});
   if (t.capacity.auto_animals) settle_auto_animals(t);

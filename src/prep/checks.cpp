@@ -1,11 +1,17 @@
 #include "prep/checks.h"
 
+#include "prep/conventions.h"
+
 #include <algorithm>
-#include <cctype>
 #include <string>
 
 namespace parclas::prep {
 namespace {
+
+// "PATH:LINE: " of the animal's own line.
+std::string where(const Pedigree& p, uint32_t a) {
+  return p.line[a] == 0 ? std::string() : p.source + ":" + std::to_string(p.line[a]) + ": ";
+}
 
 std::string with_year(const Pedigree& p, uint32_t a) {
   std::string s(p.ids[a]);
@@ -92,7 +98,7 @@ std::string describe_loop(const Pedigree& p, std::vector<Link> loop) {
     return std::pair(rank(x.child), x.child) < std::pair(rank(y.child), y.child);
   });
   std::rotate(loop.begin(), first, loop.end());
-  std::string s = with_year(p, loop[0].child);
+  std::string s = where(p, loop[0].child) + with_year(p, loop[0].child);
   for (const Link& l : loop) {
     const auto parent = static_cast<uint32_t>(l.which == 0 ? p.sire[l.child] : p.dam[l.child]);
     s += std::string(l.which == 0 ? " -> sire " : " -> dam ") + with_year(p, parent);
@@ -119,7 +125,7 @@ void remove_self_parents(Pedigree& p, Report& report) {
       int32_t& q = parent_link(p, a, which);
       if (q == static_cast<int32_t>(a)) {
         q = kUnknown;
-        report.add(self, std::string(p.ids[a]) + (which == 0 ? " (sire)" : " (dam)"));
+        report.add(self, where(p, a) + std::string(p.ids[a]) + (which == 0 ? " (sire)" : " (dam)"));
       }
     }
   }
@@ -149,7 +155,7 @@ void check_parent_ages(const Pedigree& p, bool strict, Report& report) {
       const int32_t q = which == 0 ? p.sire[a] : p.dam[a];
       if (q == kUnknown || p.birth[a] == kNoYear || p.birth[static_cast<uint32_t>(q)] == kNoYear) continue;
       if (p.birth[static_cast<uint32_t>(q)] > p.birth[a]) {
-        report.add(younger, with_year(p, a) + (which == 0 ? ": sire " : ": dam ") + with_year(p, static_cast<uint32_t>(q)));
+        report.add(younger, where(p, a) + with_year(p, a) + (which == 0 ? ": sire " : ": dam ") + with_year(p, static_cast<uint32_t>(q)));
       }
     }
   }
@@ -162,34 +168,70 @@ void check_parent_roles(const Pedigree& p, Report& report) {
     if (p.sire[a] != kUnknown) role[static_cast<uint32_t>(p.sire[a])] |= 1;
     if (p.dam[a] != kUnknown) role[static_cast<uint32_t>(p.dam[a])] |= 2;
   }
+  // Up to ten offspring of each such identifier, by role.
+  constexpr size_t kOffspringShown = 10;
+  struct Offspring {
+    std::vector<uint32_t> as_sire, as_dam;
+  };
+  std::vector<uint32_t> slot(p.size(), kNoEntry);
+  std::vector<Offspring> offspring;
   for (uint32_t a = 0; a < p.size(); ++a) {
-    if (role[a] == 3) report.add(both, std::string(p.ids[a]));
+    if (role[a] == 3) {
+      slot[a] = static_cast<uint32_t>(offspring.size());
+      offspring.emplace_back();
+    }
   }
-}
-
-// Parent identifiers that look like a code for an unknown parent.
-bool looks_like_unknown_code(std::string_view id) {
-  if (std::none_of(id.begin(), id.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; })) {
-    return true;
+  if (offspring.empty()) return;
+  for (uint32_t a = 0; a < p.size(); ++a) {
+    for (int which = 0; which < 2; ++which) {
+      const int32_t q = which == 0 ? p.sire[a] : p.dam[a];
+      if (q == kUnknown || slot[static_cast<uint32_t>(q)] == kNoEntry) continue;
+      Offspring& o = offspring[slot[static_cast<uint32_t>(q)]];
+      if (o.as_sire.size() + o.as_dam.size() < kOffspringShown) (which == 0 ? o.as_sire : o.as_dam).push_back(a);
+    }
   }
-  std::string lower;
-  for (const char c : id) lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
-  for (const char* code : {"null", "nan", "none", "unknown", "unk", "<na>", "na.", "n/a", "missing"}) {
-    if (lower == code) return true;
+  auto names = [&](const std::vector<uint32_t>& animals) {
+    std::string s;
+    for (const uint32_t a : animals) s += (s.empty() ? "" : ", ") + std::string(p.ids[a]);
+    return s;
+  };
+  for (uint32_t a = 0; a < p.size(); ++a) {
+    if (slot[a] == kNoEntry) continue;
+    const Offspring& o = offspring[slot[a]];
+    report.add(both, std::string(p.ids[a]) + ": sire of " + names(o.as_sire) + "; dam of " + names(o.as_dam));
   }
-  return false;
 }
 
 void count_added_animals(const Pedigree& p, Report& report) {
-  Check& parents = report.check("parents without a line, added as founders", Severity::Note);
+  Check& parents = report.check("parents without a line, added as founders (most offspring first)", Severity::Note);
   Check& data = report.check("data animals missing from the pedigree, added as founders", Severity::Note);
-  Check& codes = report.check("parents without a line named like an unknown-parent code (--missing CODE)",
-                              Severity::Warning);
+  Check& codes = report.check("parents without a line named like a code for an unknown parent (--missing CODE "
+                              "makes them unknown)",
+                              Severity::Error);
+  std::vector<uint32_t> children(p.size(), 0);
+  std::vector<uint32_t> first_line(p.size(), UINT32_MAX);  // of a child naming the parent
   for (uint32_t a = 0; a < p.size(); ++a) {
-    if (p.origin[a] == Origin::Parent && looks_like_unknown_code(p.ids[a])) report.add(codes, std::string(p.ids[a]));
-    if (p.origin[a] == Origin::Parent) report.add(parents, std::string(p.ids[a]));
-    if (p.origin[a] == Origin::Data) report.add(data, std::string(p.ids[a]));
+    for (const int32_t q : {p.sire[a], p.dam[a]}) {
+      if (q == kUnknown) continue;
+      ++children[static_cast<uint32_t>(q)];
+      first_line[static_cast<uint32_t>(q)] = std::min(first_line[static_cast<uint32_t>(q)], p.line[a]);
+    }
   }
+  std::vector<uint32_t> added;
+  for (uint32_t a = 0; a < p.size(); ++a) {
+    if (p.origin[a] == Origin::Data) report.add(data, std::string(p.ids[a]));
+    if (p.origin[a] != Origin::Parent) continue;
+    added.push_back(a);
+    if (looks_like_unknown_code(p.ids[a])) {
+      report.add(codes, p.source + ":" + std::to_string(first_line[a]) + ": '" + std::string(p.ids[a]) +
+                            "', parent of " + std::to_string(children[a]));
+    }
+  }
+  std::stable_sort(added.begin(), added.end(), [&](uint32_t x, uint32_t y) { return children[x] > children[y]; });
+  for (const uint32_t a : added) {
+    report.add(parents, std::string(p.ids[a]) + " (" + std::to_string(children[a]) + " offspring)");
+  }
+  parents.shown = 5;
 }
 
 }  // namespace parclas::prep

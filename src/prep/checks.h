@@ -20,10 +20,11 @@ void resolve_loops(Pedigree& p, bool break_loops, Report& report);
 // when `strict`.
 void check_parent_ages(const Pedigree& p, bool strict, Report& report);
 
-// Identifiers used both as sire and as dam.
+// Identifiers used both as sire and as dam, each with up to ten offspring.
 void check_parent_roles(const Pedigree& p, Report& report);
 
-// Animals added without a line: parents and data animals.
+// Animals added without a line: parents (most offspring first) and data
+// animals. A parent named like an unknown-parent code is an error.
 void count_added_animals(const Pedigree& p, Report& report);
 
 }  // namespace parclas::prep

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "prep/birth_years.h"
+#include "prep/conventions.h"
 #include "prep/id_table.h"
 #include "prep/options.h"
 #include "prep/pedigree.h"
@@ -22,8 +23,9 @@ struct Numbering {
   std::vector<uint32_t> animal_at;  // per number - 1
 };
 
-// By generation, then birth year, then input order (lines first, then the
-// animals added): parents always come before their offspring.
+// By generation, then birth year, then identifier (digits only by their
+// number, before the others): parents always come before their offspring,
+// and the numbers do not depend on the order of the lines.
 Numbering number_animals(const Pedigree& p, const std::vector<int32_t>& depth, const std::vector<int32_t>& year);
 
 // 1 both parents known, 2 one, 3 none.
@@ -37,11 +39,11 @@ struct YearCoding {
 };
 
 // The year coding; an error in the report when the years need more than
-// 100 values or come before --first-year.
+// kYearValues values or come before --first-year.
 YearCoding code_years(const Pedigree& p, const BirthYears& years, const Options& o, Report& report);
 
 // The identifiers of ped.txt: blanks and control characters replaced by '_',
-// cut to 16 characters; cut identifiers that collide get numbered suffixes.
+// cut to kIdentifierWidth characters; cut identifiers that collide get numbered suffixes.
 class ShortIds {
  public:
   ShortIds(const Pedigree& p, const Numbering& numbering, Report& report);
@@ -54,7 +56,5 @@ class ShortIds {
   IdTable changed_;
   std::vector<uint32_t> changed_of_;
 };
-
-inline constexpr size_t kIdWidth = 16;
 
 }  // namespace parclas::prep

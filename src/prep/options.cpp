@@ -1,39 +1,16 @@
 #include "prep/options.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string_view>
 
+#include "driver/options.h"
+#include "text/command_line.h"
+
 namespace parclas::prep {
-
-const char* const kUsage =
-    "usage: parclas-prep --pedigree FILE [--data FILE [--animal-column K]] [options] --out DIR\n"
-    "  writes ped.txt, data.txt, par.txt, answers, animals.txt, levels.txt and report.txt into DIR\n"
-    "pedigree file:\n"
-    "  --columns id=C,sire=C,dam=C,birth=C  columns by header name or position (default: by\n"
-    "                                       header name, else id, sire, dam, birth year)\n"
-    "  --separator blank|tab|comma|semicolon  (default: detected)\n"
-    "  --header yes|no                      (default: detected)\n"
-    "  --missing CODE[,CODE...]             unknown-parent codes besides 0, NA, . and empty\n"
-    "data file:\n"
-    "  --animal-column K                    the animal's column, name or position (default: id)\n"
-    "  --data-columns C[,C...]              the other columns to keep (default: all)\n"
-    "  --class C[,C...]                     integer columns taken as class effects\n"
-    "  --scale C=FACTOR                     numbers with decimals times FACTOR, rounded\n"
-    "  --data-separator S, --data-header yes|no\n"
-    "checks and coding:\n"
-    "  --break-loops        cut, in each pedigree loop, the link to the youngest parent\n"
-    "  --strict             a parent younger than its offspring is an error\n"
-    "  --first-year Y       the birth year of year value 1 (default: the first birth year)\n"
-    "  --years-per-value W  W calendar years per year value (default 1)\n"
-    "  --groups year[:W]    unknown parents as groups by birth year, W years per group\n"
-    "  --max-family N|auto  family limit (default 500; auto: PARCLAS sizes families itself)\n"
-    "  --max-animals N      animal limit (default 500000)\n"
-    "  --trim               cut the oldest links until every family fits\n"
-    "  --passes N           expansion passes in answers (default 2)\n";
-
 namespace {
+
+using Row = OptionRow<Options>;
 
 std::vector<std::string> split_list(std::string_view s) {
   std::vector<std::string> out;
@@ -51,140 +28,224 @@ bool to_int(std::string_view s, int32_t& out) {
   return !s.empty() && ec == std::errc() && p == s.data() + s.size();
 }
 
-bool positive(std::string_view s, int32_t& out) { return to_int(s, out) && out >= 1; }
+std::string count(std::string_view v, int64_t most, int32_t& out) {
+  int64_t n = 0;
+  if (!read_count(v, most, n)) return "a whole number from 1 to " + std::to_string(most);
+  out = static_cast<int32_t>(n);
+  return {};
+}
 
-bool parse_separator(std::string_view s, Separator& out) {
+std::string text(std::string_view v, std::string& out) {
+  if (v.empty()) return "not empty";
+  out = v;
+  return {};
+}
+
+std::string list(std::string_view v, std::vector<std::string>& to) {
+  auto items = split_list(v);
+  if (items.empty()) return "one or more names, separated by commas";
+  for (auto& item : items) to.push_back(std::move(item));
+  return {};
+}
+
+std::string separator(std::string_view s, Separator& out) {
   if (s == "blank" || s == "space") out = Separator::Blank;
   else if (s == "tab") out = Separator::Tab;
   else if (s == "comma" || s == ",") out = Separator::Comma;
   else if (s == "semicolon" || s == ";") out = Separator::Semicolon;
-  else return false;
-  return true;
+  else return "blank, tab, comma or semicolon";
+  return {};
 }
 
-bool parse_header(std::string_view s, HeaderMode& out) {
+std::string header(std::string_view s, HeaderMode& out) {
   if (s == "yes") out = HeaderMode::Yes;
   else if (s == "no") out = HeaderMode::No;
-  else return false;
-  return true;
+  else return "yes or no";
+  return {};
 }
 
-bool parse_columns(std::string_view s, ColumnChoice& c) {
+std::string columns(Options& o, std::string_view s) {
   const auto items = split_list(s);
+  const std::string form = "ROLE=COLUMN items, ROLE one of id, sire, dam, birth";
   for (const auto& item : items) {
     const size_t eq = item.find('=');
-    if (eq == std::string::npos || eq + 1 == item.size()) return false;
+    if (eq == std::string::npos || eq + 1 == item.size()) return form;
     const std::string key = item.substr(0, eq);
     const std::string value = item.substr(eq + 1);
-    if (key == "id") c.id = value;
-    else if (key == "sire") c.sire = value;
-    else if (key == "dam") c.dam = value;
-    else if (key == "birth") c.birth = value;
-    else return false;
+    if (key == "id") o.columns.id = value;
+    else if (key == "sire") o.columns.sire = value;
+    else if (key == "dam") o.columns.dam = value;
+    else if (key == "birth") o.columns.birth = value;
+    else return form;
   }
-  return !items.empty();
+  return items.empty() ? form : std::string();
 }
 
-bool parse_scale(std::string_view s, std::vector<Scale>& scales) {
+std::string scale(Options& o, std::string_view s) {
   const size_t eq = s.rfind('=');
-  if (eq == std::string_view::npos || eq == 0) return false;
+  const std::string form = "COLUMN=FACTOR with a factor above 0";
+  if (eq == std::string_view::npos || eq == 0) return form;
   Scale sc{std::string(s.substr(0, eq)), 0.0};
   const std::string_view f = s.substr(eq + 1);
   const auto [p, ec] = std::from_chars(f.data(), f.data() + f.size(), sc.factor);
   if (f.empty() || ec != std::errc() || p != f.data() + f.size() || !std::isfinite(sc.factor) || sc.factor <= 0) {
-    return false;
+    return form;
   }
-  scales.push_back(sc);
-  return true;
+  o.scales.push_back(sc);
+  return {};
 }
 
-bool parse_groups(std::string_view s, Options& o) {
+std::string groups(Options& o, std::string_view s) {
   o.groups = true;
-  if (s == "year") return true;
-  return s.starts_with("year:") && positive(s.substr(5), o.years_per_group);
-}
-
-void append_list(std::string_view s, std::vector<std::string>& to) {
-  for (auto& item : split_list(s)) to.push_back(std::move(item));
-}
-
-// Applies one option with its value; false when the value is not valid.
-bool apply(const std::string& name, const std::string& v, Options& o) {
-  if (name == "--separator") return parse_separator(v, o.separator);
-  if (name == "--data-separator") return parse_separator(v, o.data_separator);
-  if (name == "--header") return parse_header(v, o.header);
-  if (name == "--data-header") return parse_header(v, o.data_header);
-  if (name == "--columns") return parse_columns(v, o.columns);
-  if (name == "--scale") return parse_scale(v, o.scales);
-  if (name == "--years-per-value") return positive(v, o.years_per_value);
-  if (name == "--groups") return parse_groups(v, o);
-  if (name == "--max-family") {
-    if (v != "auto") return positive(v, o.max_family);
-    o.max_family = 0;
-    return true;
+  if (s == "year") return {};
+  int64_t w = 0;
+  if (s.starts_with("year:") && read_count(s.substr(5), 1000, w)) {
+    o.years_per_group = static_cast<int32_t>(w);
+    return {};
   }
-  if (name == "--max-animals") return positive(v, o.max_animals);
-  if (name == "--passes") return to_int(v, o.passes) && o.passes >= 0;
-  if (name == "--first-year") {
-    int32_t y = 0;
-    if (!to_int(v, y)) return false;
-    o.first_year = y;
-    return true;
-  }
-  if (v.empty()) return false;
-  if (name == "--pedigree") o.pedigree = v;
-  else if (name == "--data") o.data = v;
-  else if (name == "--out") o.out = v;
-  else if (name == "--animal-column") o.animal_column = v;
-  else if (name == "--data-columns") append_list(v, o.data_columns);
-  else if (name == "--class") append_list(v, o.class_columns);
-  else if (name == "--missing") append_list(v, o.missing);
-  else return false;
-  return true;
+  return "year, or year:W with W years per group";
 }
 
-bool takes_value(std::string_view name) {
-  static constexpr std::string_view kWithValue[] = {
-      "--pedigree", "--data", "--out", "--animal-column", "--data-columns", "--class",
-      "--separator", "--data-separator", "--header", "--data-header", "--columns", "--scale",
-      "--missing", "--first-year", "--years-per-value", "--groups", "--max-family",
-      "--max-animals", "--passes"};
-  return std::find(std::begin(kWithValue), std::end(kWithValue), name) != std::end(kWithValue);
+std::string flag(bool& b) {
+  b = true;
+  return {};
+}
+
+// The help of --missing lists the codes that are always unknown.
+std::string_view missing_help() {
+  static const std::string help = [] {
+    std::string h = "more codes for an unknown parent or value, in any case\n(always: ";
+    for (const auto code : default_unknown_codes()) {
+      if (code.empty()) h += "empty";
+      else if (code == "0") h += ", 0 or zeros (parents)";
+      else h.append(", ").append(code);
+    }
+    return h + ")";
+  }();
+  return help;
+}
+
+// The help texts name these defaults.
+static_assert(kDefaultFamilyLimit == 500 && kDefaultAnimalLimit == 500000 && kDefaultPasses == 2);
+
+constexpr std::string_view kPedigreeSection = "pedigree file:";
+constexpr std::string_view kDataSection = "data file:";
+constexpr std::string_view kOutputSection = "output folder:";
+constexpr std::string_view kChecksSection = "checks and coding:";
+
+const Row kOptions[] = {
+    {"--pedigree", "FILE", [](Options& o, std::string_view v) { return text(v, o.pedigree); },
+     "the herdbook's pedigree file (required)", false, kPedigreeSection},
+    {"--columns", "id=C,sire=C,dam=C,birth=C", columns,
+     "columns by header name or position (default: by the known\n"
+     "header names; without header: id, sire, dam, birth year)",
+     false, kPedigreeSection},
+    {"--separator", "blank|tab|comma|semicolon",
+     [](Options& o, std::string_view v) { return separator(v, o.separator); }, "(default: detected)", false,
+     kPedigreeSection},
+    {"--header", "yes|no", [](Options& o, std::string_view v) { return header(v, o.header); },
+     "(default: detected)", false, kPedigreeSection},
+    {"--missing", "CODE[,CODE...]", [](Options& o, std::string_view v) { return list(v, o.missing); },
+     missing_help(), false, kPedigreeSection},
+    {"--allow-selfing", "", [](Options& o, std::string_view) { return flag(o.allow_selfing); },
+     "accept the same animal as sire and dam of one animal", false, kPedigreeSection},
+    {"--data", "FILE", [](Options& o, std::string_view v) { return text(v, o.data); },
+     "the herdbook's data file (default: one record per animal)", false, kDataSection},
+    {"--animal-column", "K", [](Options& o, std::string_view v) { return text(v, o.animal_column); },
+     "the animal's column, by name or position (default: by the\n"
+     "known names of an animal column)",
+     false, kDataSection},
+    {"--data-columns", "C[,C...]", [](Options& o, std::string_view v) { return list(v, o.data_columns); },
+     "the other columns to keep (default: all)", false, kDataSection},
+    {"--class", "C[,C...]", [](Options& o, std::string_view v) { return list(v, o.class_columns); },
+     "integer columns taken as class effects", false, kDataSection},
+    {"--scale", "C=FACTOR", scale, "numbers with decimals times FACTOR, rounded", false, kDataSection},
+    {"--missing-value", "N",
+     [](Options& o, std::string_view v) -> std::string {
+       return to_int(v, o.missing_value) ? std::string() : "a whole number";
+     },
+     "written for an unknown data value (default 0)", false, kDataSection},
+    {"--allow-unmatched", "", [](Options& o, std::string_view) { return flag(o.allow_unmatched); },
+     "go on when most records' animals have no pedigree line", false, kDataSection},
+    {"--data-separator", "S", [](Options& o, std::string_view v) { return separator(v, o.data_separator); },
+     "as --separator, for the data file", false, kDataSection},
+    {"--data-header", "yes|no", [](Options& o, std::string_view v) { return header(v, o.data_header); },
+     "as --header, for the data file", false, kDataSection},
+    {"--out", "DIR", [](Options& o, std::string_view v) { return text(v, o.out); },
+     "the folder to write (required); it must not exist or be empty", false, kOutputSection},
+    {"--force", "", [](Options& o, std::string_view) { return flag(o.force); },
+     "first remove the files an earlier preparation or PARCLAS run\n"
+     "left in DIR (nothing else)",
+     false, kOutputSection},
+    {"--break-loops", "", [](Options& o, std::string_view) { return flag(o.break_loops); },
+     "cut, in each pedigree loop, the link to the youngest parent", false, kChecksSection},
+    {"--strict", "", [](Options& o, std::string_view) { return flag(o.strict); },
+     "a parent younger than its offspring is an error", false, kChecksSection},
+    {"--first-year", "Y",
+     [](Options& o, std::string_view v) -> std::string {
+       int32_t y = 0;
+       if (!to_int(v, y)) return "a whole number";
+       o.first_year = y;
+       return {};
+     },
+     "the birth year of year value 1 (default: the first birth year)", false, kChecksSection},
+    {"--years-per-value", "W", [](Options& o, std::string_view v) { return count(v, 1000, o.years_per_value); },
+     "W calendar years per year value (default 1)", false, kChecksSection},
+    {"--groups", "year[:W]", groups, "unknown parents as groups by birth year, W years per group", false,
+     kChecksSection},
+    {"--max-family", "N|auto",
+     [](Options& o, std::string_view v) {
+       if (v == "auto") {
+         o.max_family = 0;
+         return std::string();
+       }
+       const std::string wrong = count(v, kMostAnimals, o.max_family);
+       return wrong.empty() ? wrong : wrong + ", or auto";
+     },
+     "family limit (default 500; auto: PARCLAS sizes families itself)", false, kChecksSection},
+    {"--max-animals", "N", [](Options& o, std::string_view v) { return count(v, kMostAnimals, o.max_animals); },
+     "animal limit of the run (default 500000)", false, kChecksSection},
+    {"--trim", "", [](Options& o, std::string_view) { return flag(o.trim); },
+     "cut the oldest links until every family fits", false, kChecksSection},
+    {"--passes", "N",
+     [](Options& o, std::string_view v) -> std::string {
+       return to_int(v, o.passes) && o.passes >= 0 ? std::string() : "a whole number, 0 or more";
+     },
+     "expansion passes in answers (default 2)", false, kChecksSection},
+    {"--help", "",
+     [](Options& o, std::string_view) {
+       o.action = Options::Action::Help;
+       return std::string();
+     },
+     "", true},
+    {"--version", "",
+     [](Options& o, std::string_view) {
+       o.action = Options::Action::Version;
+       return std::string();
+     },
+     "", true},
+};
+
+constexpr size_t kHelpColumn = 30;
+
+std::string usage_text() {
+  const std::vector<HelpEntry> entries = help_entries<Options>(kOptions);
+  std::string files;
+  for (const auto name : kOutputNames) files.append(files.empty() ? "" : name == kReportOut ? " and " : ", ").append(name);
+  return "usage: parclas-prep --pedigree FILE [--data FILE] [options] --out DIR\n  writes " + files + " into DIR\n" +
+         option_lines(entries, kHelpColumn) + "  --help, --version\n";
 }
 
 }  // namespace
 
+const std::string kUsage = usage_text();
+const std::string kVersion = "parclas-prep 1.3, for " + std::string(parclas::kVersion);
+
 std::optional<Options> parse_options(const std::vector<std::string>& args, std::string& error) {
   Options o;
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
-    std::string value;
-    bool has_value = false;
-    if (const size_t eq = name.find('='); name.starts_with("--") && eq != std::string::npos) {
-      value = name.substr(eq + 1);
-      name = name.substr(0, eq);
-      has_value = true;
-    }
-    if (!has_value && (name == "--break-loops" || name == "--strict" || name == "--trim")) {
-      (name == "--break-loops" ? o.break_loops : name == "--strict" ? o.strict : o.trim) = true;
-      continue;
-    }
-    if (!takes_value(name)) {
-      error = "unknown option " + args[i];
-      return std::nullopt;
-    }
-    if (!has_value) {
-      if (i + 1 >= args.size()) {
-        error = "option " + name + " needs a value";
-        return std::nullopt;
-      }
-      value = args[++i];
-    }
-    if (!apply(name, value, o)) {
-      error = "option " + name + ": invalid value '" + value + "'";
-      return std::nullopt;
-    }
-  }
+  error = apply_options<Options>(kOptions, args, o);
+  if (!error.empty()) return std::nullopt;
+  if (o.action != Options::Action::Prepare) return o;
   if (o.pedigree.empty()) error = "option --pedigree is required";
   else if (o.out.empty()) error = "option --out is required";
   else if (o.data.empty() && !o.animal_column.empty()) error = "option --animal-column needs --data";

@@ -22,14 +22,23 @@ struct Prepared {
   const ShortIds& ids;
 };
 
+// The output folder as found before anything is read.
+struct OutputFolder {
+  bool exists = false;
+  std::vector<std::string> earlier;  // files an earlier preparation or PARCLAS run left, removed with --force
+};
+
+// The output folder must not exist or be empty, or, with --force, hold
+// files of an earlier preparation or PARCLAS run (other files stay); and no
+// input may be one of the files written or removed. False with `error`.
+bool check_output_folder(const Options& o, OutputFolder& folder, std::string& error);
+
 // The number of the unknown-parent group of an animal born in `year`.
 int32_t group_number(const Options& o, const Prepared& pr, int32_t year);
 
-// Writes every output file into DIR; false with `error` when one fails.
-bool write_outputs(const Options& o, const Prepared& pr, DataFile* data, const MissingCodes& missing,
-                   Report& report, std::string& error);
-
-// An error when an input file would be replaced by an output file.
-bool outputs_clash_with_inputs(const Options& o, std::string& error);
+// Writes every output file into the output folder, first removing the
+// earlier files (--force); false with `error` when one fails.
+bool write_outputs(const Options& o, const OutputFolder& folder, const Prepared& pr, DataFile* data,
+                   const UnknownCodes& unknown, Report& report, std::string& error);
 
 }  // namespace parclas::prep

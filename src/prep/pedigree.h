@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "prep/id_table.h"
@@ -15,6 +16,7 @@ inline constexpr int32_t kNoYear = INT32_MIN;      // no birth year
 enum class Origin : uint8_t { Line, Parent, Data };  // own line, named as parent only, data only
 
 struct Pedigree {
+  std::string source;  // the file read, to name lines in messages
   IdTable ids;
   std::vector<int32_t> sire;
   std::vector<int32_t> dam;

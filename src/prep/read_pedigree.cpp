@@ -1,105 +1,50 @@
 #include "prep/read_pedigree.h"
 
 #include <algorithm>
-#include <array>
 #include <charconv>
+
+#include "prep/values.h"
 
 namespace parclas::prep {
 namespace {
 
-constexpr std::string_view kIdNames[] = {"id", "animal", "animalid", "indiv", "individual", "label",
-                                         "ident", "identifier", "name", "calf", "pig", "ani", "tier"};
-constexpr std::string_view kSireNames[] = {"sire", "sireid", "father", "fatherid", "vater", "pere", "s"};
-constexpr std::string_view kDamNames[] = {"dam", "damid", "mother", "motherid", "mutter", "mere", "d"};
-constexpr std::string_view kBirthNames[] = {"birth", "born", "birthyear", "byear", "yob", "year",
-                                            "birthdate", "bdate", "dob", "dateofbirth", "yearofbirth",
-                                            "gebjahr", "geburtsjahr"};
+struct Columns {
+  int id = -1, sire = -1, dam = -1, birth = -1;
+  int& operator[](Role r) { return r == Role::Id ? id : r == Role::Sire ? sire : r == Role::Dam ? dam : birth; }
+};
 
-template <size_t N>
-bool among(std::string_view n, const std::string_view (&names)[N]) {
-  return std::find(std::begin(names), std::end(names), n) != std::end(names);
-}
+bool taken_by(const std::vector<int>& taken, int c) { return std::find(taken.begin(), taken.end(), c) != taken.end(); }
 
-std::vector<std::string_view> header_words() {
-  std::vector<std::string_view> w;
-  for (const auto* list : {&kIdNames, &kBirthNames}) w.insert(w.end(), std::begin(*list), std::end(*list));
-  w.insert(w.end(), std::begin(kSireNames), std::end(kSireNames) - 1);  // not the one-letter names
-  w.insert(w.end(), std::begin(kDamNames), std::end(kDamNames) - 1);
-  return w;
-}
-
-template <size_t N>
-int column_named(const TableLayout& layout, const std::string_view (&names)[N], const std::vector<int>& taken) {
-  for (size_t c = 0; c < layout.names.size(); ++c) {
-    if (std::find(taken.begin(), taken.end(), static_cast<int>(c)) != taken.end()) continue;
-    if (among(normalized_name(layout.names[c]), names)) return static_cast<int>(c);
+// The first column named like the role, trying the role's names in order.
+int column_named(const TableLayout& layout, Role role, const std::vector<int>& taken) {
+  std::vector<std::string> names;
+  for (const auto& n : layout.names) names.push_back(normalized_name(n));
+  for (const std::string_view known : names_of(role)) {
+    for (size_t c = 0; c < names.size(); ++c) {
+      if (names[c] == known && !taken_by(taken, static_cast<int>(c))) return static_cast<int>(c);
+    }
   }
   return -1;
 }
 
-int first_free(const std::vector<int>& taken, int from) {
-  for (int c = from;; ++c) {
-    if (std::find(taken.begin(), taken.end(), c) == taken.end()) return c;
+// A name that holds a known word, such as "sire_of_animal" or
+// "animal_number"; a name with both "sire" and "dam" is a grandparent.
+int column_holding(const TableLayout& layout, std::span<const std::string_view> parts, const std::vector<int>& taken) {
+  for (size_t k = 0; k < layout.names.size(); ++k) {
+    const std::string n = normalized_name(layout.names[k]);
+    if (taken_by(taken, static_cast<int>(k))) continue;
+    if (n.find("sire") != std::string::npos && n.find("dam") != std::string::npos) continue;
+    for (const auto part : parts) {
+      if (n.find(part) != std::string::npos) return static_cast<int>(k);
+    }
   }
+  return -1;
 }
 
-struct Columns {
-  int id = -1, sire = -1, dam = -1, birth = -1;
-};
-
-// Columns by the user's choice, else by header name, else id, sire, dam at
-// the first free positions; a birth column only by choice or name, or as the
-// fourth of a file without header whose first lines hold years there.
-bool choose_columns(const Options& o, const TableLayout& layout, const std::vector<std::vector<std::string>>& sample,
-                    Columns& c, std::string& error) {
-  const ColumnChoice& u = o.columns;
-  std::vector<int> taken;
-  auto chosen = [&](const std::string& choice, int& out) {
-    if (choice.empty()) return true;
-    out = resolve_column(layout, choice, error);
-    if (out >= 0) taken.push_back(out);
-    return out >= 0;
-  };
-  if (!chosen(u.id, c.id) || !chosen(u.sire, c.sire) || !chosen(u.dam, c.dam) || !chosen(u.birth, c.birth)) {
-    return false;
+int first_free(const std::vector<int>& taken) {
+  for (int c = 0;; ++c) {
+    if (!taken_by(taken, c)) return c;
   }
-  auto named = [&](int& out, const auto& names) {
-    if (out < 0 && layout.header && (out = column_named(layout, names, taken)) >= 0) taken.push_back(out);
-  };
-  named(c.id, kIdNames);
-  named(c.sire, kSireNames);
-  named(c.dam, kDamNames);
-  named(c.birth, kBirthNames);
-  // Then names that hold a known word, such as "sire_of_animal" or
-  // "animal_number"; a name with both "sire" and "dam" is a grandparent.
-  auto holding = [&](int& out, std::initializer_list<std::string_view> parts) {
-    for (size_t k = 0; out < 0 && layout.header && k < layout.names.size(); ++k) {
-      const std::string n = normalized_name(layout.names[k]);
-      if (std::find(taken.begin(), taken.end(), static_cast<int>(k)) != taken.end()) continue;
-      if (n.find("sire") != std::string::npos && n.find("dam") != std::string::npos) continue;
-      for (const auto part : parts) {
-        if (out < 0 && n.find(part) != std::string::npos) taken.push_back(out = static_cast<int>(k));
-      }
-    }
-  };
-  holding(c.sire, {"sire", "father"});
-  holding(c.dam, {"dam", "mother"});
-  holding(c.birth, {"birth", "born"});
-  holding(c.id, {"animal", "ident"});
-  for (int* p : {&c.id, &c.sire, &c.dam}) {
-    if (*p < 0) taken.push_back(*p = first_free(taken, 0));
-  }
-  if (c.birth < 0 && !layout.header && u.birth.empty() && !sample.empty()) {
-    const int b = first_free(taken, 0);
-    bool years = true;
-    for (const auto& row : sample) {
-      if (static_cast<size_t>(b) >= row.size()) years = false;
-      else if (!row[static_cast<size_t>(b)].empty() && row[static_cast<size_t>(b)] != "NA" &&
-               !parse_year(row[static_cast<size_t>(b)])) years = false;
-    }
-    if (years) c.birth = b;
-  }
-  return true;
 }
 
 std::string column_label(const TableLayout& layout, int c) {
@@ -108,9 +53,114 @@ std::string column_label(const TableLayout& layout, int c) {
   return "column " + std::to_string(c + 1);
 }
 
+std::string header_names(const TableLayout& layout) {
+  std::string s;
+  for (const auto& n : layout.names) s += (s.empty() ? "" : ", ") + n;
+  return s;
+}
+
+// A column whose values in the first records are all birth years or dates
+// (or unknown), at least one of them given.
+bool holds_years(const std::vector<std::vector<std::string>>& sample, int b, const UnknownCodes& unknown) {
+  bool any = false;
+  for (const auto& row : sample) {
+    const std::string& v = row[static_cast<size_t>(b)];
+    if (unknown.value(v)) continue;
+    if (!parse_year(v)) return false;
+    any = true;
+  }
+  return any;
+}
+
+// Columns by the user's choice, else by header name; when the header names
+// none of id, sire and dam, by position (and a birth column there only when
+// the first records hold years in it). A header that names some of the
+// three but not all is a stop: the columns would be a guess.
+bool choose_columns(const Options& o, const TableLayout& layout, const std::vector<std::vector<std::string>>& sample,
+                    const UnknownCodes& unknown, Columns& c, Report& report, std::string& error) {
+  const ColumnChoice& u = o.columns;
+  std::vector<int> taken;
+  const std::pair<Role, const std::string*> chosen[] = {
+      {Role::Id, &u.id}, {Role::Sire, &u.sire}, {Role::Dam, &u.dam}, {Role::Birth, &u.birth}};
+  for (const auto& [role, choice] : chosen) {
+    if (choice->empty()) continue;
+    const int k = resolve_column(layout, *choice, error);
+    if (k < 0) return false;
+    if (taken_by(taken, k)) {
+      error = "--columns names column '" + *choice + "' twice";
+      return false;
+    }
+    taken.push_back(c[role] = k);
+  }
+  int named = layout.header ? static_cast<int>(taken.size()) - !u.birth.empty() : 0;
+  if (layout.header) {
+    for (const Role role : kRoles) {
+      if (c[role] < 0 && (c[role] = column_named(layout, role, taken)) >= 0) {
+        taken.push_back(c[role]);
+        named += role != Role::Birth;
+      }
+    }
+    struct Holding {
+      Role role;
+      std::string_view parts[2];
+    };
+    static constexpr Holding kHolding[] = {{Role::Sire, {"sire", "father"}},
+                                           {Role::Dam, {"dam", "mother"}},
+                                           {Role::Birth, {"birth", "born"}},
+                                           {Role::Id, {"animal", "ident"}}};
+    for (const auto& [role, parts] : kHolding) {
+      if (c[role] < 0 && (c[role] = column_holding(layout, parts, taken)) >= 0) {
+        taken.push_back(c[role]);
+        named += role != Role::Birth;
+      }
+    }
+  }
+  const int found = (c.id >= 0) + (c.sire >= 0) + (c.dam >= 0);
+  if (layout.header && found < 3 && named > 0) {
+    std::string have, lack;
+    for (const Role r : {Role::Id, Role::Sire, Role::Dam}) {
+      std::string& to = c[r] >= 0 ? have : lack;
+      to += (to.empty() ? "" : ", ") + std::string(role_name(r)) +
+            (c[r] >= 0 ? "=" + column_label(layout, c[r]) : std::string());
+    }
+    error = o.pedigree + ":" + std::to_string(layout.header_line) + ": the header names " + have + " but no " + lack +
+            " column (header: " + header_names(layout) + "): name them with --columns id=C,sire=C,dam=C";
+    return false;
+  }
+  if (found < 3) {
+    for (const Role r : {Role::Id, Role::Sire, Role::Dam}) {
+      if (c[r] < 0) taken.push_back(c[r] = first_free(taken));
+    }
+    if (layout.header) {
+      report.warn("no known column names in the header of " + o.pedigree + " (" + header_names(layout) +
+                  "): columns taken by position (--columns names them)");
+    }
+    if (c.birth < 0 && u.birth.empty() && !sample.empty()) {
+      const int b = first_free(taken);
+      if (static_cast<size_t>(b) < layout.fields && holds_years(sample, b, unknown)) c.birth = b;
+    }
+  }
+  for (const Role r : kRoles) {
+    if (c[r] >= 0 && static_cast<size_t>(c[r]) >= layout.fields) {
+      error = o.pedigree + ": no column " + std::to_string(c[r] + 1) + " for " + std::string(role_name(r)) +
+              ": the lines have " + std::to_string(layout.fields) + " fields";
+      return false;
+    }
+  }
+  return true;
+}
+
+void add_faults(Report& report, const std::string& title, const LineFaults& f) {
+  Check& check = report.check(title, Severity::Error);
+  check.count = f.count;
+  check.items = f.first;
+}
+
 }  // namespace
 
-bool is_id_name(std::string_view normalized) { return among(normalized, kIdNames); }
+bool is_known_column_name(std::string_view field) { return role_of(field, false).has_value(); }
+
+int column_of_role(const TableLayout& layout, Role role) { return column_named(layout, role, {}); }
 
 int resolve_column(const TableLayout& layout, const std::string& choice, std::string& error) {
   for (size_t c = 0; c < layout.names.size(); ++c) {
@@ -121,72 +171,102 @@ int resolve_column(const TableLayout& layout, const std::string& choice, std::st
   }
   int position = 0;
   const auto [p, ec] = std::from_chars(choice.data(), choice.data() + choice.size(), position);
-  if (ec == std::errc() && p == choice.data() + choice.size() && position >= 1) return position - 1;
-  error = "no column '" + choice + "'";
-  if (!layout.names.empty()) {
-    error += " (columns:";
-    for (const auto& n : layout.names) error += " " + n;
-    error += ")";
+  if (ec == std::errc() && p == choice.data() + choice.size() && position >= 1 &&
+      static_cast<size_t>(position) <= layout.fields) {
+    return position - 1;
   }
+  error = "no column '" + choice + "'";
+  if (!layout.names.empty()) error += " (columns: " + header_names(layout) + ")";
+  else error += " (the lines have " + std::to_string(layout.fields) + " fields)";
   return -1;
 }
 
-bool read_pedigree(const Options& o, const MissingCodes& missing, Pedigree& ped, Report& report,
-                   std::string& error) {
-  const auto words = header_words();
-  TableReader table;
-  if (!table.open(o.pedigree, o.separator, o.header, words, error)) return false;
-  const TableLayout& layout = table.layout();
-
-  // The first records, to see whether a file without header has birth years.
-  const std::vector<std::vector<std::string>> sample = table.first_records();
-  Columns c;
-  if (!choose_columns(o, layout, sample, c, error)) {
-    error = "pedigree file " + o.pedigree + ": " + error;
+bool report_table_faults(const TableReader& table, Report& report, std::string& error) {
+  if (table.repeated_headers() > 0) {
+    report.line(table.path() + ": " + std::to_string(table.repeated_headers()) +
+                " more header lines below the first, passed over");
+  }
+  for (const auto& [title, faults] : table.faults()) add_faults(report, title, faults);
+  if (!table.failure().empty()) {
+    error = table.failure();
     return false;
   }
-  report.line("pedigree file: " + o.pedigree + " (" + std::string(separator_name(layout.separator)) +
-              " separated, " + (layout.header ? "header line" : "no header") +
-              (layout.row_names ? ", row names" : "") + ")");
+  return true;
+}
+
+bool read_pedigree(const Options& o, const UnknownCodes& unknown, Pedigree& ped, Report& report, std::string& error) {
+  TableReader table;
+  if (!table.open(o.pedigree, o.separator, o.header, is_known_column_name, error)) return false;
+  const TableLayout& layout = table.layout();
+  if (layout.fields == 0) {
+    error = o.pedigree + ": no animal: the file holds no line";
+    return false;
+  }
+  const std::vector<std::vector<std::string>> sample = table.first_records();
+  Columns c;
+  if (!choose_columns(o, layout, sample, unknown, c, report, error)) {
+    if (!error.starts_with(o.pedigree)) error = o.pedigree + ": " + error;
+    return false;
+  }
+  report.line("pedigree file: " + o.pedigree + " (" + std::string(encoding_name(layout.encoding)) + ", " +
+              std::string(separator_name(layout.separator)) + " separated, " +
+              (layout.header ? "header line" : "no header") + (layout.row_names ? ", row names" : "") + ")");
   report.line("pedigree columns: id=" + column_label(layout, c.id) + " sire=" + column_label(layout, c.sire) +
               " dam=" + column_label(layout, c.dam) + " birth=" + column_label(layout, c.birth));
+  if (c.birth < 0) {
+    report.warn("no birth column in " + o.pedigree +
+                ": year values are generations + 1, and no parent is checked against its offspring's age "
+                "(--columns birth=C names one)");
+  }
 
+  const std::string& path = o.pedigree;
+  ped.source = path;
   Check& merged = report.check("duplicate lines merged", Severity::Note);
-  Check& conflicts = report.check("duplicate identifiers with conflicting parents or birth years", Severity::Error);
-  Check& short_lines = report.check("lines with too few fields", Severity::Error);
-  Check& no_id = report.check("lines without identifier, skipped", Severity::Warning);
+  Check& conflicts = report.check("animals with a second line that gives other parents or another birth year",
+                                  Severity::Error);
+  Check& no_id = report.check("lines without identifier", Severity::Error);
+  Check& selfing = report.check(
+      o.allow_selfing ? "animals with the same sire and dam (selfing accepted)"
+                      : "animals with the same identifier as sire and dam (--allow-selfing where selfing is real)",
+      o.allow_selfing ? Severity::Warning : Severity::Error);
   Check& bad_years = report.check("unreadable birth years, taken as unknown", Severity::Warning);
 
-  const size_t needed = static_cast<size_t>(std::max({c.id, c.sire, c.dam})) + 1;
+  const auto id_at = static_cast<size_t>(c.id);
+  const size_t parent_at[2] = {static_cast<size_t>(c.sire), static_cast<size_t>(c.dam)};
   std::span<const std::string_view> f;
   while (table.next(f)) {
     const long at = table.line_number();
-    const std::string where = "line " + std::to_string(at);
-    if (f.size() < needed) {
-      report.add(short_lines, where + ": " + std::to_string(f.size()) + " fields, " + std::to_string(needed) + " needed");
-      continue;
-    }
-    const std::string_view id = f[static_cast<size_t>(c.id)];
-    if (missing(id)) {
-      report.add(no_id, where);
+    const std::string_view id = f[id_at];
+    if (unknown.parent(id)) {
+      report.add(no_id, path + ":" + std::to_string(at) + ": '" + std::string(id) + "'");
       continue;
     }
     int32_t year = kNoYear;
-    if (c.birth >= 0 && static_cast<size_t>(c.birth) < f.size() && !missing(f[static_cast<size_t>(c.birth)])) {
-      if (const auto y = parse_year(f[static_cast<size_t>(c.birth)])) year = *y;
-      else report.add(bad_years, where + ": " + std::string(f[static_cast<size_t>(c.birth)]));
+    // A birth year or date of zeros only, as herdbooks write an unknown one,
+    // is unknown too.
+    if (c.birth >= 0 && !unknown.parent(f[static_cast<size_t>(c.birth)])) {
+      const std::string_view v = f[static_cast<size_t>(c.birth)];
+      if (const auto y = parse_year(v)) year = *y == 0 ? kNoYear : *y;
+      else report.add(bad_years, path + ":" + std::to_string(at) + ": " + std::string(v));
     }
-    for (const int k : {c.id, c.sire, c.dam}) ped.ids.prefetch(f[static_cast<size_t>(k)]);
+    ped.ids.prefetch(id);
+    ped.ids.prefetch(f[parent_at[0]]);
+    ped.ids.prefetch(f[parent_at[1]]);
     const uint32_t a = ped.animal(id, Origin::Line);
     int32_t parents[2] = {kUnknown, kUnknown};
     for (int k = 0; k < 2; ++k) {
-      const std::string_view p = f[static_cast<size_t>(k == 0 ? c.sire : c.dam)];
-      if (!missing(p)) parents[k] = static_cast<int32_t>(ped.animal(p, Origin::Parent));
+      const std::string_view p = f[parent_at[k]];
+      if (!unknown.parent(p)) parents[k] = static_cast<int32_t>(ped.animal(p, Origin::Parent));
+    }
+    if (parents[0] != kUnknown && parents[0] == parents[1]) {
+      report.add(selfing, path + ":" + std::to_string(at) + ": " + std::string(id) + ": sire and dam " +
+                              std::string(ped.ids[static_cast<uint32_t>(parents[0])]));
     }
     if (ped.line[a] != 0) {
       const bool same = ped.sire[a] == parents[0] && ped.dam[a] == parents[1] && ped.birth[a] == year;
-      report.add(same ? merged : conflicts,
-                 std::string(id) + " (lines " + std::to_string(ped.line[a]) + " and " + std::to_string(at) + ")");
+      report.add(same ? merged : conflicts, path + ":" + std::to_string(at) + ": " + std::string(id) +
+                                                (same ? ", as on line " : ", other than on line ") +
+                                                std::to_string(ped.line[a]));
       continue;
     }
     ped.origin[a] = Origin::Line;
@@ -195,11 +275,7 @@ bool read_pedigree(const Options& o, const MissingCodes& missing, Pedigree& ped,
     ped.dam[a] = parents[1];
     ped.birth[a] = year;
   }
-  if (table.failed()) {
-    error = "cannot read " + o.pedigree;
-    return false;
-  }
-  return true;
+  return report_table_faults(table, report, error);
 }
 
 }  // namespace parclas::prep

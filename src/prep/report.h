@@ -1,5 +1,6 @@
-// The findings of a preparation: each check with its count and the
-// identifiers concerned, written to report.txt and summarized on the console.
+// The findings of a preparation: report lines, warnings, and each check
+// with its count and the lines or identifiers concerned; written whole to
+// report.txt and summarized on the console.
 #pragma once
 
 #include <cstdint>
@@ -16,12 +17,14 @@ struct Check {
   std::string title;
   Severity severity = Severity::Note;
   uint64_t count = 0;
-  std::vector<std::string> items;  // at most kListed
+  std::vector<std::string> items;  // at most Report::kListed
+  size_t shown = 0;                // items on the console
 };
 
 class Report {
  public:
-  static constexpr size_t kListed = 1000;
+  static constexpr size_t kListed = 1000;   // items kept for report.txt
+  static constexpr size_t kOnConsole = 10;  // items of a warning or error on the console
 
   // A check that is always reported, with count 0 when nothing was found.
   Check& check(const std::string& title, Severity severity);
@@ -30,14 +33,26 @@ class Report {
     if (c.items.size() < kListed) c.items.push_back(std::move(item));
   }
   void line(std::string text) { lines_.push_back(std::move(text)); }
+  void warn(const std::string& text) { lines_.push_back("warning: " + text); }
+  // A line after the checks, last in the report and on the console.
+  void closing(std::string text) { closing_.push_back(std::move(text)); }
+  void drop_closing() { closing_.clear(); }
   bool has_errors() const;
 
-  std::string text() const;                    // report.txt
-  void summarize(std::ostream& out, size_t items_shown) const;  // the console summary
+  std::string text() const;  // report.txt
+  // The console summary: every line, and each check that found something,
+  // with the first items of warnings and errors.
+  void summarize(std::ostream& out) const;
+  // One line per error found, for the error stream of a stop.
+  void stop_reasons(std::ostream& err) const;
 
  private:
   std::vector<std::string> lines_;
+  std::vector<std::string> closing_;
   std::deque<Check> checks_;  // a deque: the references handed out stay valid
 };
+
+// "a, b, c" of the first `most` items, then ", ..." when there are more.
+std::string first_of(const std::vector<std::string>& items, uint64_t count, size_t most);
 
 }  // namespace parclas::prep

@@ -24,16 +24,6 @@ int32_t digits_value(std::string_view s) {
 
 }  // namespace
 
-MissingCodes::MissingCodes() : codes_{"NA", "."} {}
-
-bool MissingCodes::operator()(std::string_view field) const {
-  if (field.find_first_not_of('0') == std::string_view::npos) return true;  // empty, 0, 00, ...
-  for (const auto& c : codes_) {
-    if (field == c) return true;
-  }
-  return false;
-}
-
 Value classify_value(std::string_view field, bool comma_is_decimal) {
   Value v;
   if (field.size() <= 9 && all_digits(field)) {  // the common case, without parsing twice

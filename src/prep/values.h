@@ -1,26 +1,13 @@
-// What a field of a herdbook table holds: an unknown-value code, an integer,
-// a number with decimals, a birth year or date, or other text.
+// What a field of a herdbook table holds: an integer, a number with
+// decimals, a birth year or date, or other text. (The codes for an unknown
+// value are in conventions.h.)
 #pragma once
 
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <string_view>
-#include <vector>
 
 namespace parclas::prep {
-
-// The codes that stand for an unknown parent: 0 (or zeros only), NA, '.',
-// an empty field, and those the user adds.
-class MissingCodes {
- public:
-  MissingCodes();
-  void add(std::string_view code) { codes_.emplace_back(code); }
-  bool operator()(std::string_view field) const;
-
- private:
-  std::vector<std::string> codes_;
-};
 
 enum class ValueKind { Integer, Decimal, Text };
 

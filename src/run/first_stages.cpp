@@ -12,10 +12,9 @@ void ask_questions(Run& run) {
 }
 
 void clear_tables(Run& run) {
-  RunTables& t = run.t;
-  // With animals "auto" the pedigree table is still empty: the load sizes it.
-  if (t.capacity.animals > 0) zero_fill(&t.pedigree[1], int64_t{t.capacity.animals} * 4);
-  zero_fill(&t.combination[1], int64_t{t.capacity.classes} * kCombinationWidth);
+  // The tables are taken zero-filled, sized by the capacities; with animals
+  // "auto" the pedigree tables are still empty, and the load sizes them.
+  run.t.size_tables();
 }
 
 }  // namespace parclas

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <new>
 #include <vector>
 
 namespace parclas {
@@ -26,5 +27,39 @@ struct TableAllocator {
 // A vector whose rows come from the table memory.
 template <class Row>
 using TableVector = std::vector<Row, TableAllocator<Row>>;
+
+// Memory that a run could not get: the size of the request that failed (of
+// the tables or of any other allocation), 0 when none failed yet.
+size_t failed_request_bytes();
+void note_failed_request(size_t bytes);
+
+// A block of table memory that grows in place: its pages are mapped
+// directly, so a larger block keeps the pages it has (the system moves
+// them, nothing is copied), and pages never written read as zero without
+// being cleared again.
+class TableBlock {
+ public:
+  TableBlock() = default;
+  ~TableBlock() { release(); }
+  TableBlock(const TableBlock&) = delete;
+  TableBlock& operator=(const TableBlock&) = delete;
+  TableBlock(TableBlock&& other) noexcept { *this = static_cast<TableBlock&&>(other); }
+  TableBlock& operator=(TableBlock&& other) noexcept;
+
+  void* data() const { return data_; }
+  size_t size() const { return size_; }
+  // `bytes` bytes, all zero.
+  void assign_zero(size_t bytes);
+  // `bytes` bytes: the first ones kept, any new ones zero.
+  void resize(size_t bytes);
+  void release() noexcept;
+
+ private:
+  void map(size_t bytes);
+  void* data_ = nullptr;
+  size_t mapped_ = 0;  // bytes mapped
+  size_t size_ = 0;    // bytes in use
+  size_t written_ = 0;  // bytes that may hold other values than zero
+};
 
 }  // namespace parclas

@@ -43,23 +43,25 @@ inline constexpr int32_t kMostClassRows = 256000000;
 
 // A table of rows addressed directly by number, row 0 included, sized at the
 // start of the run. It reads as a plain array: `table[row]`, `&table[1]`.
+// Its memory grows in place (see TableBlock): a table that doubles keeps its
+// rows without copying them.
 template <class Row>
 class FlatTable {
  public:
-  operator Row*() { return rows_.data(); }
-  operator const Row*() const { return rows_.data(); }
-  Row* data() { return rows_.data(); }
+  operator Row*() { return data(); }
+  operator const Row*() const { return data(); }
+  Row* data() { return static_cast<Row*>(block_.data()); }
+  const Row* data() const { return static_cast<const Row*>(block_.data()); }
   // Rows 0..last, all zero.
-  void assign_zero(int32_t last) {
-    rows_.assign(static_cast<size_t>(last) + 1, Row{});
-  }
+  void assign_zero(int32_t last) { block_.assign_zero(bytes(last)); }
   // Rows 0..last: the rows kept, new rows zero.
-  void grow_to(int32_t last) { rows_.resize(static_cast<size_t>(last) + 1, Row{}); }
-  void release() { TableVector<Row>().swap(rows_); }
-  int32_t last() const { return static_cast<int32_t>(rows_.size()) - 1; }
+  void grow_to(int32_t last) { block_.resize(bytes(last)); }
+  void release() { block_.release(); }
+  int32_t last() const { return static_cast<int32_t>(block_.size() / sizeof(Row)) - 1; }
 
  private:
-  TableVector<Row> rows_;
+  static size_t bytes(int32_t last) { return (static_cast<size_t>(last) + 1) * sizeof(Row); }
+  TableBlock block_;
 };
 
 // How the inbreeding of every animal is computed: family by family in single
@@ -103,6 +105,30 @@ struct Combination {
 };
 static_assert(sizeof(Combination) == kCombinationWidth * sizeof(int32_t));
 
+// The key columns (member1, member2) of the combination table once more, in
+// the order a search examines the rows: slot i holds the key of row
+// (17 i mod rows) + 1, so that the rows of one search are consecutive slots
+// instead of rows 17 apart (a search then reads memory in sequence). An empty
+// row's slot holds 0.
+struct PairIndex {
+  FlatTable<uint64_t> keys;  // slots 0..rows - 1
+  uint64_t step_inverse = 0;   // 17 x step_inverse is 1 modulo rows
+  uint32_t rows = 0;
+
+  // Row count and step inverse for `rows` rows (not a multiple of 17); the
+  // slots are not touched.
+  void set_rows(int32_t rows);
+  static uint64_t key_of(int32_t member1, int32_t member2) {
+    return static_cast<uint32_t>(member1) | uint64_t{static_cast<uint32_t>(member2)} << 32;
+  }
+  uint32_t slot_of(int32_t row) const {
+    return static_cast<uint32_t>(static_cast<uint64_t>(row - 1) * step_inverse % rows);
+  }
+  int32_t row_at(uint32_t slot) const {
+    return static_cast<int32_t>(uint64_t{slot} * 17 % rows) + 1;
+  }
+};
+
 using FileName = std::array<char, kNameWidth>;
 using Identifier = std::array<char, kIdWidth>;
 
@@ -120,19 +146,20 @@ struct RunTables {
   FlatTable<int32_t> animal_status;  // 0 absent, -1 loaded, >0 own-class number
   FlatTable<Identifier> identifier;
   FlatTable<Combination> combination;
+  PairIndex pair_index;
   // With class rows "auto": the pairs of the data scan in order of arrival
   // and the expansion passes done, from which a larger table is rebuilt.
   std::vector<DataPair> data_pairs;
   int32_t passes_done;
 
-  // Field buffers of the line field splitter; the numeric one is also the
-  // record buffer of both data passes (positions 1..kFieldCapacity).
+  // The numeric field buffer of the line field splitter, also the record
+  // buffer of both data passes (positions 1..kFieldCapacity).
   int32_t field_value[kFieldCapacity + 1];
-  char field_text[kFieldCapacity + 1][kFieldWidth];
 
   // Capacities and method of this run (from the command line).
   Capacities capacity;
   InbreedingMethod method = InbreedingMethod::Family;
+  int32_t threads = 1;  // threads a stage may use where the bytes stay those of one
   int32_t largest_family;  // members of the largest family the inbreeding stage built
   ClassInverseRequest class_inverse;
   ClassInverseOutput class_inverse_output;
@@ -159,9 +186,15 @@ struct RunTables {
   int32_t classes_without_parents;
 
   // Everything back to its state at program start, the tables sized by
-  // `capacities` (per-animal tables empty when animals are "auto": the load
-  // sizes them).
+  // `capacities` (see size_tables).
   void reset(const Capacities& capacities, InbreedingMethod inbreeding);
+  // The same with the tables still empty: the run's "tables" stage sizes them.
+  void reset_unsized(const Capacities& capacities, InbreedingMethod inbreeding);
+  // The tables sized by the capacities, all zero (per-animal tables stay
+  // empty when animals are "auto": the load sizes them).
+  void size_tables();
+  // The combination table and its index with `rows` empty rows.
+  void size_combination(int32_t rows);
 };
 
 // Sets the first n integers of a table to 0 (nothing for n of 0 or less).

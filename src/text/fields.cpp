@@ -1,6 +1,9 @@
 #include "text/fields.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "text/numbers.h"
 
 namespace parclas {
 
@@ -20,8 +23,11 @@ int32_t field_number(std::string_view field) {
   return static_cast<int32_t>(negative ? 0u - v : v);
 }
 
-int split_fields(std::string_view line, char* text, int width, int32_t* value, int capacity) {
-  std::memset(text + width, ' ', static_cast<size_t>(capacity) * static_cast<size_t>(width));
+namespace {
+// Calls on_field(k, field) for the blank-separated fields k = 1, 2, ... of
+// the line; returns their count.
+template <class OnField>
+int for_each_field(std::string_view line, OnField&& on_field) {
   int count = 0;
   const size_t n = line.size();
   size_t i = 0;
@@ -30,31 +36,35 @@ int split_fields(std::string_view line, char* text, int width, int32_t* value, i
     if (i == n) return count;
     const size_t start = i;
     while (i < n && line[i] != ' ') ++i;
-    ++count;
-    const std::string_view field = line.substr(start, i - start);
-    if (count <= capacity) {
-      const size_t keep = field.size() < static_cast<size_t>(width) ? field.size() : static_cast<size_t>(width);
-      std::memcpy(text + static_cast<size_t>(count) * static_cast<size_t>(width), field.data(), keep);
-      if (field.size() <= 10) value[count] = field_number(field);
-    }
+    on_field(++count, line.substr(start, i - start));
   }
+}
+}  // namespace
+
+int split_fields(std::string_view line, char* text, int width, int32_t* value, int capacity) {
+  std::memset(text + width, ' ', static_cast<size_t>(capacity) * static_cast<size_t>(width));
+  return for_each_field(line, [&](int count, std::string_view field) {
+    if (count > capacity) return;
+    const size_t keep = std::min(field.size(), static_cast<size_t>(width));
+    std::memcpy(text + static_cast<size_t>(count) * static_cast<size_t>(width), field.data(), keep);
+    if (field.size() <= 10) value[count] = field_number(field);
+  });
+}
+
+int split_values(std::string_view line, int32_t* value, int capacity, std::string_view& last) {
+  last = {};
+  return for_each_field(line, [&](int count, std::string_view field) {
+    if (count > capacity) return;
+    if (field.size() <= 10) value[count] = field_number(field);
+    last = field;
+  });
 }
 
 int splice_integers(char* out, std::span<const int32_t> values) {
   int p = 0;
   for (size_t k = 0; k < values.size(); ++k) {
-    uint32_t v = static_cast<uint32_t>(values[k]);
-    if (values[k] < 0) {
-      out[p++] = '-';
-      v = 0u - v;
-    }
-    char digits[10];
-    int n = 0;
-    do {
-      digits[n++] = static_cast<char>('0' + v % 10);
-      v /= 10;
-    } while (v != 0);
-    while (n > 0) out[p++] = digits[--n];
+    if (values[k] < 0) out[p++] = '-';
+    p += put_digits(magnitude(values[k]), out + p);
     if (k + 1 < values.size()) out[p++] = ' ';
   }
   return p;

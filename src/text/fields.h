@@ -14,6 +14,10 @@ namespace parclas {
 // held. Text entries 1..capacity are blanked first. Returns the field count.
 int split_fields(std::string_view line, char* text, int width, int32_t* value, int capacity);
 
+// The same without the text array: the numeric values only, and the text of
+// the last field (of fields 1..capacity) in `last`.
+int split_values(std::string_view line, int32_t* value, int capacity, std::string_view& last);
+
 // The numeric value of a field: an optional minus sign, then the leading
 // digits (accumulated with 32-bit wrap-around); 0 when there are none.
 int32_t field_number(std::string_view field);

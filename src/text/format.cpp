@@ -7,22 +7,11 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "text/numbers.h"
+
 namespace parclas {
 
 namespace {
-
-// Decimal digits of |value|, most significant first, into buf; returns count.
-int magnitude_digits(int32_t value, char* buf) {
-  uint32_t v = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-  char tmp[10];
-  int n = 0;
-  do {
-    tmp[n++] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v != 0);
-  for (int i = 0; i < n; ++i) buf[i] = tmp[n - 1 - i];
-  return n;
-}
 
 void put_right_aligned(std::string& out, std::string_view text, int width) {
   if (static_cast<int>(text.size()) > width) {
@@ -259,13 +248,27 @@ void Format::apply(std::initializer_list<Item> items, std::string& text,
 
 void put_integer(std::string& out, int32_t value, int width, int min_digits) {
   char digits[10];
-  int n = magnitude_digits(value, digits);
+  const int n = put_digits(magnitude(value), digits);
   char buf[32];
   int len = 0;
   if (value < 0) buf[len++] = '-';
   for (int i = n; i < min_digits && len < 20; ++i) buf[len++] = '0';
   for (int i = 0; i < n; ++i) buf[len++] = digits[i];
   put_right_aligned(out, std::string_view(buf, static_cast<size_t>(len)), width);
+}
+
+void put_integer_field(char* out, int32_t value, int width) {
+  char digits[10];
+  const int n = put_digits(magnitude(value), digits);
+  const int len = n + (value < 0 ? 1 : 0);
+  if (len > width) {
+    std::memset(out, '*', static_cast<size_t>(width));
+    return;
+  }
+  std::memset(out, ' ', static_cast<size_t>(width - len));
+  char* p = out + width - n;
+  std::memcpy(p, digits, static_cast<size_t>(n));
+  if (value < 0) p[-1] = '-';
 }
 
 void put_fixed(std::string& out, float value, int width, int decimals) {

@@ -53,6 +53,8 @@ class Format {
 
 // Iw.m: right-aligned in w, at least m digits, asterisks when it does not fit.
 void put_integer(std::string& out, int32_t value, int width, int min_digits = 1);
+// Iw into a character buffer: exactly `width` characters at `out`.
+void put_integer_field(char* out, int32_t value, int width);
 // Fw.d: rounded to d decimals (to nearest, ties to even, on the exact value).
 void put_fixed(std::string& out, float value, int width, int decimals);
 // List-directed items: integers in 12 characters, reals in 15.

@@ -5,16 +5,16 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <istream>
-#include <limits>
 #include <ostream>
 #include <stdexcept>
+#include <type_traits>
+#include <utility>
 
 #include "text/fields.h"
+#include "text/numbers.h"
+#include "text/progress.h"
 
 namespace parclas {
 
@@ -45,101 +45,22 @@ const char* describe(IoError error) {
 
 bool is_separator(char c) { return c == ' ' || c == '\t' || c == ',' || c == '/'; }
 
-// An integer value: optional sign and decimal digits only.
-IoError parse_value(std::string_view tok, int32_t& out) {
-  size_t i = 0;
-  bool negative = false;
-  if (i < tok.size() && (tok[i] == '+' || tok[i] == '-')) {
-    negative = tok[i] == '-';
-    ++i;
-  }
-  if (i == tok.size()) return IoError::Syntax;
-  uint64_t v = 0;
-  bool too_big = false;
-  for (; i < tok.size(); ++i) {
-    const unsigned d = static_cast<unsigned char>(tok[i]) - '0';
-    if (d > 9) return IoError::Syntax;
-    if (!too_big) {
-      v = v * 10 + d;
-      if (v > 2147483648ull) too_big = true;
-    }
-  }
-  if (too_big || (!negative && v > 2147483647ull)) return IoError::Conversion;
-  out = negative ? static_cast<int32_t>(0ll - static_cast<int64_t>(v)) : static_cast<int32_t>(v);
-  return IoError{};
+IoError error_of(Lexed lexed) {
+  return lexed == Lexed::Conversion ? IoError::Conversion : IoError::Syntax;
 }
+Lexed lex_value(std::string_view token, int32_t& value) { return lex_integer(token, value); }
+Lexed lex_value(std::string_view token, float& value) { return lex_real(token, value); }
 
-// A real value: an integer, a number with a decimal point, or either with an
-// exponent (e, E, d or D).
-IoError parse_value(std::string_view tok, float& out) {
-  char buf[128];
-  size_t n = 0;
-  size_t i = 0;
-  if (i < tok.size() && (tok[i] == '+' || tok[i] == '-')) {
-    if (tok[i] == '-') buf[n++] = '-';
-    ++i;
+// Writes all `size` bytes; false when the system refuses some of them.
+bool write_all(int fd, const char* p, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
   }
-  size_t mantissa_digits = 0;
-  bool point = false;
-  for (; i < tok.size(); ++i) {
-    const char c = tok[i];
-    if (c >= '0' && c <= '9') {
-      ++mantissa_digits;
-    } else if (c == '.' && !point) {
-      point = true;
-    } else {
-      break;
-    }
-  }
-  if (mantissa_digits == 0) return IoError::Syntax;
-  const size_t mantissa_end = i;
-  size_t exponent_begin = tok.size();
-  if (i < tok.size()) {
-    const char c = tok[i];
-    if (c != 'e' && c != 'E' && c != 'd' && c != 'D') return IoError::Syntax;
-    ++i;
-    exponent_begin = i;
-    if (i < tok.size() && (tok[i] == '+' || tok[i] == '-')) ++i;
-    if (i == tok.size()) return IoError::Syntax;
-    for (; i < tok.size(); ++i) {
-      if (tok[i] < '0' || tok[i] > '9') return IoError::Syntax;
-    }
-  }
-  // Long mantissas are rare; from_chars reads any length, so use a copy only
-  // when the token fits the local buffer and the string view otherwise.
-  std::string long_copy;
-  char* text = buf;
-  const size_t start = (tok[0] == '+' || tok[0] == '-') ? 1 : 0;
-  const size_t need = n + (mantissa_end - start) + 1 + (tok.size() - exponent_begin) + 1;
-  if (need > sizeof buf) {
-    long_copy.assign(buf, n);
-    long_copy.resize(need);
-    text = long_copy.data();
-  }
-  std::memcpy(text + n, tok.data() + start, mantissa_end - start);
-  n += mantissa_end - start;
-  if (exponent_begin < tok.size()) {
-    text[n++] = 'e';
-    std::memcpy(text + n, tok.data() + exponent_begin, tok.size() - exponent_begin);
-    n += tok.size() - exponent_begin;
-  }
-  float value = 0.0f;
-  auto [end, ec] = std::from_chars(text, text + n, value);
-  if (ec == std::errc::result_out_of_range) {
-    // Too large is an error; too small goes to zero (or a subnormal). strtod
-    // tells the two apart also beyond the double range (it gives HUGE_VAL
-    // there), where from_chars would leave its result untouched. The text
-    // holds only digits, a point, an exponent and a sign, and `need` left
-    // room for the terminating NUL.
-    text[n] = '\0';
-    const double d = std::strtod(text, nullptr);
-    if (std::fabs(d) >= 1.0 || std::isinf(d)) return IoError::Conversion;
-    value = static_cast<float>(d);
-  } else if (ec != std::errc() || end != text + n) {
-    return IoError::Syntax;
-  }
-  out = value;
-  return IoError{};
+  return true;
 }
 
 }  // namespace
@@ -156,32 +77,32 @@ struct TextIO::Unit {
   size_t end = 0;
   bool at_eof = false;
   off_t offset = 0;
+  // a line read and given back: the next read takes it again
+  off_t file_size = 0;  // for the share of the file read
+  bool read_failed = false;  // a read refused while failures were deferred
+  bool held = false;
+  std::string_view held_line;
   // writing
   bool written = false;
   std::string out;
 };
 
 TextIO::TextIO(std::istream& console_in, std::ostream& console_out, std::ostream& console_err)
-    : in_(console_in), out_(console_out), err_(console_err), units_(kMaxUnit + 1, nullptr) {
-  Unit* cin = new Unit;
-  cin->number = kConsoleIn;
-  cin->console = true;
-  cin->open = true;
-  cin->path = "stdin";
-  units_[kConsoleIn] = cin;
-  Unit* cout = new Unit;
-  cout->number = kConsoleOut;
-  cout->console = true;
-  cout->open = true;
-  cout->path = "stdout";
-  units_[kConsoleOut] = cout;
+    : in_(console_in), out_(console_out), err_(console_err), units_(kMaxUnit + 1) {
+  for (const auto& [number, path] : {std::pair{kConsoleIn, "stdin"}, {kConsoleOut, "stdout"}}) {
+    auto u = std::make_unique<Unit>();
+    u->number = number;
+    u->console = true;
+    u->open = true;
+    u->path = path;
+    units_[static_cast<size_t>(number)] = std::move(u);
+  }
   line_.reserve(256);
 }
 
 TextIO::~TextIO() {
-  for (Unit* u : units_) {
+  for (const auto& u : units_) {
     if (u != nullptr && !u->console && u->open) ::close(u->fd);
-    delete u;
   }
 }
 
@@ -195,21 +116,30 @@ std::string TextIO::absolute_path(std::string_view name) {
   return path;
 }
 
+TextIO::Unit* TextIO::find(int unit) const {
+  return unit >= 0 && unit <= kMaxUnit ? units_[static_cast<size_t>(unit)].get() : nullptr;
+}
+
 TextIO::Unit& TextIO::connected(int unit) {
-  if (unit < 0 || unit > kMaxUnit || units_[static_cast<size_t>(unit)] == nullptr ||
-      !units_[static_cast<size_t>(unit)]->open) {
-    throw std::logic_error("unit not connected: " + std::to_string(unit));
-  }
-  return *units_[static_cast<size_t>(unit)];
+  Unit* u = find(unit);
+  if (u == nullptr || !u->open) throw std::logic_error("unit not connected: " + std::to_string(unit));
+  return *u;
+}
+
+void TextIO::reset_reading(Unit& u) {
+  u.begin = u.end = 0;
+  u.at_eof = false;
+  u.offset = 0;
+  u.held = false;
 }
 
 void TextIO::connect(int unit, std::string_view raw_name, FileUse use) {
   if (unit < 0 || unit > kMaxUnit || unit == kConsoleIn || unit == kConsoleOut) {
     throw std::logic_error("bad unit");
   }
-  Unit*& slot = units_[static_cast<size_t>(unit)];
+  std::unique_ptr<Unit>& slot = units_[static_cast<size_t>(unit)];
   if (slot == nullptr) {
-    slot = new Unit;
+    slot = std::make_unique<Unit>();
     slot->number = unit;
   }
   Unit& u = *slot;
@@ -217,9 +147,7 @@ void TextIO::connect(int unit, std::string_view raw_name, FileUse use) {
   const std::string_view name = trim_blanks(raw_name);
   const std::string file(name);
   u.path = absolute_path(name);
-  u.begin = u.end = 0;
-  u.at_eof = false;
-  u.offset = 0;
+  reset_reading(u);
   u.written = false;
   u.out.clear();
   if (name.empty()) fail(IoError::OpenFailure, unit);
@@ -245,6 +173,8 @@ void TextIO::connect(int unit, std::string_view raw_name, FileUse use) {
   if (fd < 0) fail(IoError::OpenFailure, unit);
   u.fd = fd;
   u.open = true;
+  struct stat opened {};
+  u.file_size = ::fstat(fd, &opened) == 0 ? opened.st_size : 0;
   if (u.in.size() < kReadChunk) u.in.resize(kReadChunk);
 }
 
@@ -254,9 +184,7 @@ void TextIO::rewind(int unit) {
   flush(u);
   if (::lseek(u.fd, 0, SEEK_SET) < 0) fail(IoError::ReadFailure, unit);
   u.written = false;
-  u.begin = u.end = 0;
-  u.at_eof = false;
-  u.offset = 0;
+  reset_reading(u);
 }
 
 void TextIO::close(int unit) {
@@ -282,12 +210,17 @@ bool TextIO::fill(Unit& u) {
   while (true) {
     const ssize_t n = ::read(u.fd, u.in.data() + u.end, u.in.size() - u.end);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && defer_read_failures_) {
+      u.read_failed = true;
+      return false;
+    }
     if (n < 0) fail(IoError::ReadFailure, u.number);
     if (n == 0) {
       u.at_eof = true;
       return false;
     }
     u.end += static_cast<size_t>(n);
+    stage_progress().set(u.offset + static_cast<off_t>(u.end - u.begin), u.file_size);
     return true;
   }
 }
@@ -300,6 +233,11 @@ ReadResult TextIO::next_line(Unit& u, std::string_view& line) {
     return ReadResult::Ok;
   }
   if (u.written) return ReadResult::EndOfFile;  // a written file ends after its last line
+  if (u.held) {
+    u.held = false;
+    line = u.held_line;
+    return ReadResult::Ok;
+  }
   size_t searched = u.begin;
   while (true) {
     const char* base = u.in.data();
@@ -315,6 +253,10 @@ ReadResult TextIO::next_line(Unit& u, std::string_view& line) {
     }
     const size_t scanned = u.end - u.begin;
     if (!fill(u)) {
+      if (u.read_failed) {  // deferred: nothing is taken, the next read tries again
+        u.read_failed = false;
+        return ReadResult::EndOfFile;
+      }
       if (u.begin == u.end) return ReadResult::EndOfFile;
       line = std::string_view(u.in.data() + u.begin, u.end - u.begin);
       u.offset += static_cast<off_t>(u.end - u.begin);
@@ -351,8 +293,12 @@ ReadResult TextIO::read_list(int unit, std::span<T> items) {
   size_t k = 0;
   bool comma_is_null = true;  // a comma first in the read, or after a comma, is a null value
   std::string_view line;
-  while (true) {
-    if (next_line(u, line) == ReadResult::EndOfFile) return ReadResult::EndOfFile;
+  if (next_line(u, line) == ReadResult::EndOfFile) return ReadResult::EndOfFile;
+  if constexpr (std::is_same_v<T, int32_t>) {
+    if (read_plain_integers(line, items)) return ReadResult::Ok;
+  }
+  for (bool first = true;; first = false) {
+    if (!first && next_line(u, line) == ReadResult::EndOfFile) return ReadResult::EndOfFile;
     const char* p = line.data();
     const char* const end = p + line.size();
     while (p < end) {
@@ -378,7 +324,7 @@ ReadResult TextIO::read_list(int unit, std::span<T> items) {
         int32_t r = 0;
         const std::string_view count = tok.substr(0, star);
         if (count.empty() || count[0] == '+' || count[0] == '-' ||
-            parse_value(count, r) != IoError{} || r <= 0) {
+            lex_integer(count, r) != Lexed::Ok || r <= 0) {
           fail(IoError::Syntax, unit);
         }
         repeat = static_cast<size_t>(r);
@@ -390,12 +336,24 @@ ReadResult TextIO::read_list(int unit, std::span<T> items) {
         }
       }
       T value{};
-      const IoError e = parse_value(tok, value);
-      if (e != IoError{}) fail(e, unit);
+      const Lexed lexed = lex_value(tok, value);
+      if (lexed != Lexed::Ok) fail(error_of(lexed), unit);
       for (size_t r = 0; r < repeat && k < n; ++r) items[k++] = value;
       if (k == n) return ReadResult::Ok;
     }
   }
+}
+
+PlainRead TextIO::read_plain_record(int unit, std::span<int32_t> items) {
+  Unit& u = connected(unit);
+  std::string_view line;
+  if (u.console) throw std::logic_error("plain records are read from files only");
+  if (next_line(u, line) == ReadResult::EndOfFile) return PlainRead::EndOfFile;
+  if (read_plain_integers(line, items)) return PlainRead::Record;
+  // The line stays in the buffer until the next read, which takes it again.
+  u.held = true;
+  u.held_line = line;
+  return PlainRead::Other;
 }
 
 ReadResult TextIO::read_integers(int unit, std::span<int32_t> items) {
@@ -420,27 +378,20 @@ void TextIO::begin_writing(Unit& u) {
 
 void TextIO::flush(Unit& u) {
   if (u.console || u.out.empty()) return;
-  const char* p = u.out.data();
-  size_t left = u.out.size();
-  while (left > 0) {
-    const ssize_t n = ::write(u.fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      u.out.clear();
-      fail(IoError::WriteFailure, u.number);
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
+  const bool written = write_all(u.fd, u.out.data(), u.out.size());
   u.out.clear();
+  if (!written) fail(IoError::WriteFailure, u.number);
 }
 
 void TextIO::write_line(int unit, std::string_view text) {
   Unit& u = connected(unit);
   if (u.console) {
     if (console_muted_) return;
+    // Each console line goes out at once: a log that is redirected to a
+    // file shows how far the run has come.
     out_.write(text.data(), static_cast<std::streamsize>(text.size()));
     out_.put('\n');
+    out_.flush();
     return;
   }
   if (!u.written) begin_writing(u);
@@ -488,7 +439,8 @@ void TextIO::plain_stop() { throw RunEnd{kStopStatus, true}; }
 
 void TextIO::fail(IoError error, int unit) {
   out_.flush();
-  const Unit* u = (unit >= 0 && unit <= kMaxUnit) ? units_[static_cast<size_t>(unit)] : nullptr;
+  erase_progress_line();
+  const Unit* u = find(unit);
   const int code = static_cast<int>(error);
   err_ << "severe (" << code << "): " << describe(error) << ", unit " << unit << ", file "
        << (u != nullptr ? u->path : std::string()) << '\n';
@@ -506,7 +458,7 @@ void TextIO::empty_if_unwritten(int unit) {
 
 int TextIO::close_all() {
   for (size_t k = 0; k < units_.size(); ++k) {
-    Unit* u = units_[k];
+    const Unit* u = units_[k].get();
     if (u == nullptr || u->console || !u->open) continue;
     try {
       close(static_cast<int>(k));
@@ -528,20 +480,10 @@ int TextIO::close_all() {
 }
 
 void TextIO::close_all_quietly() {
-  for (Unit* u : units_) {
+  for (const auto& u : units_) {
     if (u == nullptr || u->console || !u->open) continue;
-    if (!u->out.empty()) {
-      const char* p = u->out.data();
-      size_t left = u->out.size();
-      while (left > 0) {
-        const ssize_t n = ::write(u->fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        p += n;
-        left -= static_cast<size_t>(n);
-      }
-      u->out.clear();
-    }
+    (void)write_all(u->fd, u->out.data(), u->out.size());
+    u->out.clear();
     ::close(u->fd);
     u->fd = -1;
     u->open = false;

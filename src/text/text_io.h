@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,10 +21,11 @@ inline constexpr int kMaxUnit = 99;
 
 // Exit statuses besides the error numbers of the read-error report: a run
 // that ends normally, one that stops at a fatal condition, and one that meets
-// an internal error of the program.
+// an internal error of the program (or cannot get the memory it needs).
 inline constexpr int kNormalEnd = 0;
 inline constexpr int kStopStatus = 1;
 inline constexpr int kInternalErrorStatus = 70;
+inline constexpr int kOutOfMemoryStatus = 70;
 
 // Thrown to end the run; the run's entry point catches it, closes the units
 // and returns `status` as the exit status. A plain stop closes the units as
@@ -45,6 +47,10 @@ enum class IoError : int {
 };
 
 enum class ReadResult { Ok, EndOfFile };
+// What a quick read of a record of plain integers gave: the record, the end
+// of the file, or a line that list-directed input must read by its full
+// rules (it is left unread).
+enum class PlainRead { Record, EndOfFile, Other };
 
 // What a connected file is to the run: an input is only read, and a name
 // that names no file is an error; an output is created when it is missing.
@@ -73,6 +79,10 @@ class TextIO {
   [[nodiscard]] ReadResult read_integers(int unit, std::span<int32_t> items);
   [[nodiscard]] ReadResult read_reals(int unit, std::span<float> items);
   [[nodiscard]] ReadResult skip_line(int unit);
+  // Reads the next line as a record of plain integers (see
+  // read_plain_integers) without any report: a line that is not one is left
+  // for the next read, and the items are untouched.
+  [[nodiscard]] PlainRead read_plain_record(int unit, std::span<int32_t> items);
   // Fetches the next raw line (no CR before LF); valid until the next read.
   [[nodiscard]] ReadResult read_line(int unit, std::string_view& line);
 
@@ -82,6 +92,12 @@ class TextIO {
   void write_formatted(int unit, const Format& layout, std::initializer_list<Item> items);
   // Writes the items list-directed; one line, more if it passes 80 columns.
   void write_list(int unit, std::initializer_list<Item> items);
+
+  // While set, a read that the system refuses ends the line reads as the end
+  // of the file would, without a report and without taking a partial line:
+  // the next read, made without it, tries again and reports the failure in
+  // its place. Lets a stage read ahead of what it has written.
+  void defer_read_failures(bool deferred) { defer_read_failures_ = deferred; }
 
   // While muted, console lines are dropped: a stage that repeats work whose
   // lines the console already shows does it muted.
@@ -108,6 +124,7 @@ class TextIO {
  private:
   struct Unit;
   Unit& connected(int unit);
+  Unit* find(int unit) const;
   void flush(Unit& u);
   void begin_writing(Unit& u);
   bool fill(Unit& u);
@@ -116,16 +133,18 @@ class TextIO {
   ReadResult read_list(int unit, std::span<T> items);
   void emit(int unit, std::string_view text);
   static std::string absolute_path(std::string_view name);
+  static void reset_reading(Unit& u);
 
   std::istream& in_;
   std::ostream& out_;
   std::ostream& err_;
-  std::vector<Unit*> units_;
+  std::vector<std::unique_ptr<Unit>> units_;
   std::string line_;        // the line being built by a list-directed write
   std::string formatted_;   // the lines of a formatted write
   std::vector<size_t> formatted_ends_;
   std::string console_line_;  // the last console input line
   bool console_muted_ = false;
+  bool defer_read_failures_ = false;
 };
 
 }  // namespace parclas

@@ -2,6 +2,9 @@
 // capacities, whose run must write exactly what a run given the sizes it
 // reports writes.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <map>
@@ -259,6 +262,50 @@ TEST(CommandLine, AGrownClassTableIsTheSmallestThatHoldsEveryClass) {
   const InProcess half = run_in_process(inputs, "par.txt\n3\n", given);
   EXPECT_EQ(half.status, 1);
   EXPECT_NE(half.console.find(" hash matrix too small\n"), std::string::npos);
+}
+
+// A log that is a pipe or a file shows the console lines while the run goes
+// on: the program still waits for its second answer when the question for
+// it has reached the log.
+TEST(Console, LinesReachARedirectedLogAsTheyArePrinted) {
+  const ScratchDir work("console-flush");
+  fs::copy(fs::path(PARCLAS_SOURCE_DIR) / "tests/e2e/cases/worked_example/in", work.path());
+  int answers[2];
+  int log[2];
+  ASSERT_EQ(::pipe(answers), 0);
+  ASSERT_EQ(::pipe(log), 0);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::dup2(answers[0], 0);
+    ::dup2(log[1], 1);
+    for (const int fd : {answers[0], answers[1], log[0], log[1]}) ::close(fd);
+    if (::chdir(work.path().c_str()) != 0) ::_exit(127);
+    ::execl(PARCLAS_PROGRAM, PARCLAS_PROGRAM, static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(answers[0]);
+  ::close(log[1]);
+  ASSERT_EQ(::write(answers[1], "par.txt\n", 8), 8);
+  std::string seen;
+  const std::string question = " max recursions?\n";
+  char buf[4096];
+  while (seen.find(question) == std::string::npos) {
+    pollfd p{log[0], POLLIN, 0};
+    if (::poll(&p, 1, 20000) <= 0) break;  // nothing within 20 s: the line was held back
+    const ssize_t n = ::read(log[0], buf, sizeof buf);
+    if (n <= 0) break;
+    seen.append(buf, static_cast<size_t>(n));
+  }
+  EXPECT_EQ(seen, "  PARCLAS Feb 08, 1999\n Oru parameter file?\n max recursions?\n");
+  ASSERT_EQ(::write(answers[1], "5\n", 2), 2);
+  ::close(answers[1]);
+  for (ssize_t n; (n = ::read(log[0], buf, sizeof buf)) > 0;) seen.append(buf, static_cast<size_t>(n));
+  ::close(log[0]);
+  int status = -1;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(seen.ends_with(" classes have no parent classes\n")) << seen;
 }
 
 }  // namespace

@@ -99,6 +99,11 @@ Outcome run_program(const fs::path& dir, const std::string& answers, const RunOp
                          static_cast<rlim_t>(options.file_size_limit)};
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(127);
     }
+    if (options.memory_limit >= 0) {
+      const rlimit limit{static_cast<rlim_t>(options.memory_limit),
+                         static_cast<rlim_t>(options.memory_limit)};
+      if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(127);
+    }
     ::execv(PARCLAS_PROGRAM, argv.data());
     ::_exit(127);
   }

@@ -17,6 +17,7 @@ struct Outcome {
 // How the program's surroundings differ from an ordinary run.
 struct RunOptions {
   long file_size_limit = -1;  // bytes any one file may grow to (RLIMIT_FSIZE); -1: none
+  long memory_limit = -1;     // bytes of address space (RLIMIT_AS); -1: none
   std::string console_path;   // where standard output goes instead of a pipe
   int user = -1;              // runs as this user and group id (from root); -1: as the caller
   std::vector<std::string> arguments;  // the command line after the program's name

@@ -3,6 +3,7 @@
 // ../shared/realdata; and the inbreeding stage run with it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "inbreeding/exact_inbreeding.h"
@@ -137,6 +139,15 @@ class ExactInbreeding : public ::testing::Test {
           << "animal " << a << ": " << exact[a] << " against " << ml[a];
     }
     seen.animals += p.n;
+    // One thread or two: the same doubles.
+    std::vector<double> one(p.rows.size(), -1.0);
+    std::vector<double> two(p.rows.size(), -1.0);
+    exact_inbreeding(p.rows, p.n, one, 1);
+    exact_inbreeding(p.rows, p.n, two, 2);
+    for (int32_t a = 1; a <= p.n; ++a) {
+      ASSERT_EQ(std::bit_cast<uint64_t>(one[a]), std::bit_cast<uint64_t>(two[a])) << "animal " << a;
+      ASSERT_EQ(static_cast<float>(one[a]), exact[a]) << "animal " << a;
+    }
 
     const std::vector<int32_t> depth = depths(p);
     for (const bool program : {true, false}) {
@@ -178,6 +189,28 @@ std::unique_ptr<RunTables> ExactInbreeding::tables_;
 std::unique_ptr<InbreedingWork> ExactInbreeding::work_;
 std::unique_ptr<reference::Work> ExactInbreeding::reference_;
 
+// Most sires replaced by a few popular ones ("AI sires") born earlier, so
+// that a few parents have hundreds of mates; the numbers then put in random
+// order. Needs a pedigree numbered parents first.
+Pedigree with_popular_sires(Pedigree p, int sires, Random& rng) {
+  const int32_t step = std::max(1, p.n / (4 * sires));
+  for (int32_t a = 1; a <= p.n; ++a) {
+    if (p.rows[a].sire == 0 || !rng.chance(80)) continue;
+    const int32_t choices = std::min(sires, (a - 1) / step);
+    if (choices > 0) p.rows[a].sire = 1 + step * rng.below(choices);
+  }
+  std::vector<int32_t> number(p.rows.size());
+  for (int32_t a = 0; a <= p.n; ++a) number[a] = a;
+  for (int32_t k = p.n; k > 1; --k) std::swap(number[k], number[1 + rng.below(k)]);
+  Pedigree q;
+  q.n = p.n;
+  q.rows.assign(p.rows.size(), PedigreeRow{});
+  for (int32_t a = 1; a <= p.n; ++a) {
+    q.rows[number[a]] = PedigreeRow{number[p.rows[a].sire], number[p.rows[a].dam], p.rows[a].year, 0};
+  }
+  return q;
+}
+
 Shape shape_of(int generations, int per_generation, int breeders, int unknown_percent,
                int close_percent, int reach_back, bool shuffled, int loop_percent) {
   Shape s;
@@ -200,6 +233,7 @@ TEST_F(ExactInbreeding, RandomPedigreesAgreeWithMeuwissenLuoAndTheFamilyMethod) 
     int pedigrees;
     bool deep;   // many animals beyond the depth where single precision is exact
     bool loops;  // some pedigrees with a loop
+    int popular_sires = 0;  // with_popular_sires
   };
   // Animals are numbered in random order (parents after offspring) unless
   // said otherwise.
@@ -212,6 +246,10 @@ TEST_F(ExactInbreeding, RandomPedigreesAgreeWithMeuwissenLuoAndTheFamilyMethod) 
        false},
       {"wide generations", shape_of(8, 60, 40, 10, 5, 3, true, 0), 20, false, false},
       {"loops", shape_of(10, 8, 6, 20, 10, 2, true, 100), 60, false, true},
+      // Keys with hundreds of mates, batched with their like, next to
+      // parents with a mate or two; deep enough for keys that go alone.
+      {"popular sires", shape_of(12, 300, 60, 10, 3, 3, false, 0), 6, false, false, 4},
+      {"popular sires, deep", shape_of(55, 40, 8, 5, 5, 2, false, 0), 6, true, false, 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -219,6 +257,7 @@ TEST_F(ExactInbreeding, RandomPedigreesAgreeWithMeuwissenLuoAndTheFamilyMethod) 
     for (int k = 0; k < c.pedigrees; ++k) {
       Random rng(0xE7AC7 + 1000 * static_cast<uint64_t>(&c - cases) + static_cast<uint64_t>(k));
       Pedigree p = testing_support::draw(c.shape, rng);
+      if (c.popular_sires > 0) p = with_popular_sires(std::move(p), c.popular_sires, rng);
       if (c.loops && k % 2 == 0) {
         const int32_t a = 1 + rng.below(p.n);  // a second loop: an animal its own dam
         p.rows[a].dam = a;

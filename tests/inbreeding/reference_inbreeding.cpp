@@ -1,9 +1,14 @@
-// A copy of the program's first inbreeding computation, unchanged but for
-// its names and the record of each animal's single-precision coefficient.
+// The program's first inbreeding computation: every family built and
+// computed in full, with a family ordering written independently of the
+// program's, and the record of each animal's single-precision coefficient.
 #include "inbreeding/reference_inbreeding.h"
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
+#include <queue>
 #include <stdexcept>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -133,116 +138,91 @@ constexpr int32_t kInFamily = -2;
 // points below the group block, where every relationship is 0.
 constexpr int32_t kNoGroup = -kGroups;
 
-struct Family {
-  Run& run;
-  Work& w;
-  int32_t size = 0;
-  int32_t id = 0;
-
-  bool is_member(int32_t animal) const {
-    return animal >= 1 && static_cast<size_t>(animal) < w.family_of.size() &&
-           w.family_of[static_cast<size_t>(animal)] == id;
+// The family in the order the kernel needs, found in a way of its own: a
+// topological sort of the sorted family that always takes, of the members
+// whose parents are all taken, the one first in the sorted order (a heap of
+// sorted positions). Where the sorted order already puts every parent first
+// this leaves it as it is; otherwise it is the order "repeatedly the first
+// member whose parents are all placed". A loop stops the run, naming the
+// first member in the sorted order that is its own ancestor. Then parents
+// become member positions and unknown parents group codes.
+void order_family(Run& run, FamilyMember* rentab, int32_t size) {
+  std::unordered_map<int32_t, int32_t> sorted_position;
+  for (int32_t k = 1; k <= size; ++k) sorted_position[rentab[k].animal] = k;
+  auto member_parents = [&](int32_t k) {
+    std::vector<int32_t> parents;
+    for (const int32_t parent : {rentab[k].sire, rentab[k].dam}) {
+      const auto found = sorted_position.find(parent);
+      if (parent != 0 && found != sorted_position.end() &&
+          std::find(parents.begin(), parents.end(), found->second) == parents.end()) {
+        parents.push_back(found->second);
+      }
+    }
+    return parents;
+  };
+  std::vector<std::vector<int32_t>> children(static_cast<size_t>(size) + 1);
+  std::vector<int32_t> waiting_for(static_cast<size_t>(size) + 1, 0);
+  for (int32_t k = 1; k <= size; ++k) {
+    for (const int32_t p : member_parents(k)) {
+      children[static_cast<size_t>(p)].push_back(k);
+      ++waiting_for[static_cast<size_t>(k)];
+    }
   }
-
-  void index_positions() {
+  std::priority_queue<int32_t, std::vector<int32_t>, std::greater<>> ready;
+  for (int32_t k = 1; k <= size; ++k) {
+    if (waiting_for[static_cast<size_t>(k)] == 0) ready.push(k);
+  }
+  std::vector<FamilyMember> ordered;
+  while (!ready.empty()) {
+    const int32_t k = ready.top();
+    ready.pop();
+    ordered.push_back(rentab[k]);
+    for (const int32_t c : children[static_cast<size_t>(k)]) {
+      if (--waiting_for[static_cast<size_t>(c)] == 0) ready.push(c);
+    }
+  }
+  if (static_cast<int32_t>(ordered.size()) < size) {
     for (int32_t k = 1; k <= size; ++k) {
-      w.family_of[w.rentab[k].animal] = id;
-      w.position_of[w.rentab[k].animal] = k;
+      std::vector<char> seen(static_cast<size_t>(size) + 1, 0);
+      std::vector<int32_t> todo = member_parents(k);
+      bool own_ancestor = false;
+      while (!todo.empty() && !own_ancestor) {
+        const int32_t q = todo.back();
+        todo.pop_back();
+        own_ancestor = q == k;
+        if (seen[static_cast<size_t>(q)]) continue;
+        seen[static_cast<size_t>(q)] = 1;
+        for (const int32_t p : member_parents(q)) todo.push_back(p);
+      }
+      if (own_ancestor) {
+        run.io.write_list(kConsoleOut, {"pedigree loop: animal is its own ancestor: ",
+                                        rentab[k].animal});
+        run.io.plain_stop();
+      }
     }
+    throw std::logic_error("reference: no member to place and no loop");
   }
-
-  bool parents_come_first() const {
+  std::unordered_map<int32_t, int32_t> position;
+  for (int32_t k = 1; k <= size; ++k) {
+    rentab[k] = ordered[static_cast<size_t>(k - 1)];
+    position[rentab[k].animal] = k;
+  }
+  for (int32_t FamilyMember::*field : {&FamilyMember::sire, &FamilyMember::dam}) {
     for (int32_t k = 1; k <= size; ++k) {
-      for (const int32_t parent : {w.rentab[k].sire, w.rentab[k].dam}) {
-        if (parent != 0 && is_member(parent) && w.position_of[parent] >= k) return false;
+      const int32_t parent = rentab[k].*field;
+      if (parent > 0 && position.count(parent) == 0) {
+        run.io.write_list(kConsoleOut, {"HAINB:number not renumbered in rentab:", parent});
+        run.io.plain_stop();
       }
     }
-    return true;
   }
-
-  bool ready(int32_t k) const {
-    for (const int32_t parent : {w.rentab[k].sire, w.rentab[k].dam}) {
-      if (parent != 0 && is_member(parent) && !w.placed[w.position_of[parent]]) return false;
-    }
-    return true;
+  for (int32_t k = 1; k <= size; ++k) {
+    FamilyMember& m = rentab[k];
+    const int32_t code = (m.year >= 1 && m.year <= kGroups) ? m.year - kGroups : kNoGroup;
+    m.sire = m.sire > 0 ? position[m.sire] : m.sire == 0 ? code : m.sire;
+    m.dam = m.dam > 0 ? position[m.dam] : m.dam == 0 ? code : m.dam;
   }
-
-  // Whether member k is reached again by following parents from it.
-  bool own_ancestor(int32_t k) {
-    int32_t top = 0;
-    for (int32_t q = 1; q <= size; ++q) w.visited[q] = false;
-    w.stack[top++] = k;
-    bool first = true;
-    while (top > 0) {
-      const int32_t q = w.stack[--top];
-      if (!first && q == k) return true;
-      first = false;
-      for (const int32_t parent : {w.rentab[q].sire, w.rentab[q].dam}) {
-        if (parent == 0 || !is_member(parent)) continue;
-        const int32_t p = w.position_of[parent];
-        if (p == k) return true;
-        if (!w.visited[p]) {
-          w.visited[p] = true;
-          w.stack[top++] = p;
-        }
-      }
-    }
-    return false;
-  }
-
-  // Puts parents before offspring: repeatedly the first member, in the
-  // sorted order, whose parents are all placed. A loop makes it impossible.
-  void place_parents_first() {
-    for (int32_t k = 1; k <= size; ++k) w.placed[k] = false;
-    for (int32_t out = 1; out <= size; ++out) {
-      int32_t pick = 0;
-      for (int32_t k = 1; k <= size && pick == 0; ++k) {
-        if (!w.placed[k] && ready(k)) pick = k;
-      }
-      if (pick == 0) {
-        for (int32_t k = 1; k <= size; ++k) {
-          if (!w.placed[k] && own_ancestor(k)) {
-            run.io.write_list(kConsoleOut, {"pedigree loop: animal is its own ancestor: ",
-                                            w.rentab[k].animal});
-            run.io.plain_stop();
-          }
-        }
-        throw std::logic_error("no member to place and no loop");
-      }
-      w.placed[pick] = true;
-      w.reordered[out] = w.rentab[pick];
-    }
-    for (int32_t k = 1; k <= size; ++k) w.rentab[k] = w.reordered[k];
-    index_positions();
-  }
-
-  // Parent animal numbers become member positions.
-  void renumber() {
-    for (int32_t FamilyMember::*field : {&FamilyMember::sire, &FamilyMember::dam}) {
-      for (int32_t k = 1; k <= size; ++k) {
-        const int32_t parent = w.rentab[k].*field;
-        if (parent > 0 && !is_member(parent)) {
-          run.io.write_list(kConsoleOut, {"HAINB:number not renumbered in rentab:", parent});
-          run.io.plain_stop();
-        }
-      }
-    }
-    for (int32_t k = 1; k <= size; ++k) {
-      FamilyMember& m = w.rentab[k];
-      if (m.sire > 0) m.sire = w.position_of[m.sire];
-      if (m.dam > 0) m.dam = w.position_of[m.dam];
-    }
-  }
-
-  void code_groups() {
-    for (int32_t k = 1; k <= size; ++k) {
-      FamilyMember& m = w.rentab[k];
-      const int32_t code = (m.year >= 1 && m.year <= kGroups) ? m.year - kGroups : kNoGroup;
-      if (m.sire == 0) m.sire = code;
-      if (m.dam == 0) m.dam = code;
-    }
-  }
-};
+}
 
 }  // namespace
 
@@ -252,10 +232,6 @@ void size_for_family(Work& w, int32_t members) {
   if (w.rentab.size() >= rows) return;
   w.rentab.resize(rows);
   w.member_inbreeding.resize(rows);
-  w.placed.resize(rows);
-  w.reordered.resize(rows);
-  w.visited.resize(rows);
-  w.stack.resize(rows);
 }
 
 void hainb(Run& run, Work& w, int32_t n, std::span<const float> prior, int32_t family_limit) {
@@ -264,14 +240,11 @@ void hainb(Run& run, Work& w, int32_t n, std::span<const float> prior, int32_t f
   int32_t largest = 0;
   float size_sum = 0.0f;
   w.maxped = family_limit > 0 ? family_limit + kGroups : 0;
-  w.position_of.assign(static_cast<size_t>(n) + 1, 0);
-  w.family_of.assign(static_cast<size_t>(n) + 1, 0);
   w.coefficient.assign(static_cast<size_t>(n) + 1, 0.0f);
   size_for_family(w, family_limit > 0 ? family_limit : 1);
   reference::tabular(run.io, w, w.rentab.data(), 0, prior, kGroups, w.member_inbreeding.data());
   for (int32_t a = 1; a <= n; ++a) ped[a].inbreeding = kNoCoefficient;
 
-  Family family{run, w};
   for (int32_t i = 1; i <= n; ++i) {
     if (ped[i].inbreeding >= 0) continue;
     FamilyMember* rentab = w.rentab.data();
@@ -298,12 +271,7 @@ void hainb(Run& run, Work& w, int32_t n, std::span<const float> prior, int32_t f
     if (size > largest) largest = size;
 
     reference::sort_family(rentab, size);
-    family.size = size;
-    family.id = families;
-    family.index_positions();
-    if (!family.parents_come_first()) family.place_parents_first();
-    family.renumber();
-    family.code_groups();
+    order_family(run, rentab, size);
     reference::tabular(run.io, w, rentab, size, prior, 0, w.member_inbreeding.data());
     for (int32_t k = 1; k <= size; ++k) {
       ped[rentab[k].animal].inbreeding = truncate_to_integer(w.member_inbreeding[k] * 1000.0f);

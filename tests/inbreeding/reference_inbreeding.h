@@ -21,12 +21,6 @@ struct Work {
   int32_t groups = 0;
   std::vector<FamilyMember> rentab;
   std::vector<float> member_inbreeding;
-  std::vector<int32_t> position_of;
-  std::vector<int32_t> family_of;
-  std::vector<char> placed;
-  std::vector<FamilyMember> reordered;
-  std::vector<char> visited;
-  std::vector<int32_t> stack;
   // The single-precision coefficient each animal's stored value was taken
   // from (the one of the last family that held it).
   std::vector<float> coefficient;
@@ -39,7 +33,8 @@ struct Work {
 void tabular(TextIO& io, Work& w, const FamilyMember* members, int32_t n,
              std::span<const float> prior, int32_t group_count, float* inbreeding);
 
-// The family sort, as the program uses it.
+// The family sort, as the program uses it (a copy: the family order it
+// gives is part of what the values are).
 void sort_family(FamilyMember* members, int32_t count);
 
 // HAINB over animals 1..n of run.t.pedigree, with its summary line and

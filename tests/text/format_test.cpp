@@ -53,6 +53,19 @@ TEST(IntegerField, RightAlignedWithAsterisksOnOverflow) {
   EXPECT_EQ(integer(-2147483647 - 1, 10), "**********");
 }
 
+// The field written into a character buffer is the Iw field, for values of
+// every length and sign, and widths that fit and that do not.
+TEST(IntegerField, IntoABufferAsIntoALine) {
+  for (const int32_t v : {0, 7, -7, 10, 99, -100, 12345678, 123456789, -12345678, 2147483647,
+                          -2147483647 - 1}) {
+    for (const int width : {1, 3, 8, 11, 12}) {
+      char field[16];
+      put_integer_field(field, v, width);
+      EXPECT_EQ(std::string(field, static_cast<size_t>(width)), integer(v, width)) << v;
+    }
+  }
+}
+
 TEST(IntegerField, MinimumDigits) {
   EXPECT_EQ(integer(7, 4, 2), "  07");
   EXPECT_EQ(integer(5, 4, 2), "  05");

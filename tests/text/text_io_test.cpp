@@ -4,8 +4,11 @@
 #include <sys/stat.h>
 
 #include <sstream>
+#include <vector>
 
 #include "e2e/run_program.h"
+#include "splitmix.h"
+#include "text/numbers.h"
 
 namespace parclas {
 namespace {
@@ -82,6 +85,45 @@ TEST_F(TextIOTest, SeparatorsNullValuesRepeatsAndSlash) {
     ASSERT_EQ(io.read_integers(20, v), ReadResult::Ok) << c.input;
     EXPECT_EQ(v, c.expected) << c.input;
   }
+}
+
+// Lines read by the quick reader give what list-directed input gives by its
+// full rules: reading them as reals (which the quick reader never reads)
+// gives the same numbers. Lines it declines are read by the full rules.
+TEST_F(TextIOTest, PlainIntegersReadAsTheFullRulesReadThem) {
+  SplitMix64 random = SplitMix64::seeded(19, 0);
+  const char* const pieces[] = {"7", "-12", "+3", "0", "00042", "999999", " ", "  ", "\t",
+                                ",", ", ", "/", "*", "2*5", "1e3", "x", "-", "3.5"};
+  int quick = 0;
+  for (int line = 0; line < 3000; ++line) {
+    std::string text;
+    const uint32_t count = 1 + random.scaled_below(8);
+    for (uint32_t k = 0; k < count; ++k) {
+      text += pieces[random.scaled_below(sizeof pieces / sizeof *pieces)];
+      if (random.scaled_below(3) != 0) text += ' ';
+    }
+    int32_t plain[3] = {-9, -9, -9};
+    if (!read_plain_integers(text, plain)) continue;
+    ++quick;
+    open_with(text + "\n");
+    float full[3] = {-9.0f, -9.0f, -9.0f};
+    ASSERT_EQ(io.read_reals(20, full), ReadResult::Ok) << text;
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(static_cast<float>(plain[k]), full[k]) << text;
+    open_with(text + "\n");
+    int32_t read[3] = {-9, -9, -9};
+    ASSERT_EQ(io.read_plain_record(20, read), PlainRead::Record) << text;
+    EXPECT_EQ(std::vector<int32_t>(read, read + 3), std::vector<int32_t>(plain, plain + 3));
+  }
+  EXPECT_GT(quick, 50);
+  // A declined line is left for the next read, which reads it by the full rules.
+  open_with("1,,3\n4 5 6\n");
+  int32_t items[3] = {0, 8, 0};
+  EXPECT_EQ(io.read_plain_record(20, items), PlainRead::Other);
+  EXPECT_EQ(items[1], 8);
+  ASSERT_EQ(io.read_integers(20, items), ReadResult::Ok);
+  EXPECT_EQ(std::vector<int32_t>(items, items + 3), (std::vector<int32_t>{1, 8, 3}));
+  EXPECT_EQ(io.read_plain_record(20, items), PlainRead::Record);
+  EXPECT_EQ(io.read_plain_record(20, items), PlainRead::EndOfFile);
 }
 
 TEST_F(TextIOTest, RealsInEveryForm) {
