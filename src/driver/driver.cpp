@@ -8,6 +8,7 @@
 #include <istream>
 #include <ostream>
 
+#include "classes/class_inverse.h"
 #include "classes/classes.h"
 #include "inbreeding/inbreeding.h"
 #include "parameters/parameter_file.h"
@@ -27,6 +28,7 @@ constexpr Stage kStages[] = {
     {"parameter file", read_parameter_file},
     {"output names", check_output_names},
     {"file set", open_file_set},
+    {"class inverse file", open_class_inverse},
     {"tables", clear_tables},
     {"relationship file", load_relationship_file},
     {"data scan", scan_data_file},
@@ -38,6 +40,7 @@ constexpr Stage kStages[] = {
     {"class files", write_class_files},
     {"recoded data", write_recoded_data},
     {"new parameter file", write_parameter_file},
+    {"class inverse", write_class_inverse},
     {"unwritten outputs", empty_unwritten_outputs},
 };
 
@@ -67,9 +70,15 @@ int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTable
                 InbreedingWork& work, const Options& options) {
   tables.reset_unsized(options.capacity, options.method);
   tables.threads = options.threads;
+  tables.class_inverse = options.class_inverse;
   work.reset();
   TextIO io(in, out, err);
   Run run{io, tables, work};
+  // Unless the run ends normally, the inverse written beside its file goes.
+  struct DiscardInverse {
+    RunTables& t;
+    ~DiscardInverse() { discard_class_inverse(t); }
+  } discard_inverse{tables};
   const char* stage_name = "start";
   ProgressLine progress(&err == &std::cerr && ::isatty(STDERR_FILENO) == 1);
   try {
@@ -115,9 +124,16 @@ int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTable
     io.close_all_quietly();
     return kInternalErrorStatus;
   }
-  const int closed = io.close_all();
+  int closed = io.close_all();
+  if (closed == kNormalEnd) closed = commit_class_inverse(io, tables, err);
   if (closed == kNormalEnd) report_sizes(err, tables, options);
   return closed;
+}
+
+int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTables& tables,
+                InbreedingWork& work) {
+  const Options defaults;
+  return run_parclas(in, out, err, tables, work, defaults);
 }
 
 int parclas_main(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out,

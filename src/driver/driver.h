@@ -24,7 +24,10 @@ std::span<const Stage> run_stages();
 // current directory. Returns the exit status: 0 at the normal end, 1 at a
 // stop, the error number of a read-error report, 70 at an internal error.
 int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTables& tables,
-                InbreedingWork& work, const Options& options = {});
+                InbreedingWork& work, const Options& options);
+// The same without options: the defined capacities and method.
+int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTables& tables,
+                InbreedingWork& work);
 
 // The program with its command line: refuses a bad one (usage, exit status
 // 2, nothing opened), answers --help and --version, else runs.

@@ -74,6 +74,31 @@ constexpr Row kOptions[] = {
      },
      "threads for the stages that can share their work (default:\n"
      "the processors of the machine); any number gives the same bytes"},
+    {"--class-inverse", "FILE",
+     [](Options& o, std::string_view v) -> std::string {
+       if (v.empty() || v.front() == ' ' || v.back() == ' ') {
+         return "a file name, without blanks at its ends";
+       }
+       o.class_inverse.file = std::string(v);
+       return {};
+     },
+     "also writes the inverse of the class covariance matrix to FILE:\n"
+     "row col value, lower triangle; FILE.gin starts with the\n"
+     "log-determinant"},
+    {"--class-inverse-rule", "exact|mask",
+     [](Options& o, std::string_view v) -> std::string {
+       if (v == "exact") {
+         o.class_inverse.rule = ClassInverseRule::Exact;
+       } else if (v == "mask") {
+         o.class_inverse.rule = ClassInverseRule::Mask;
+       } else {
+         return "exact or mask";
+       }
+       o.class_inverse_rule_given = true;
+       return {};
+     },
+     "each class regressed on its ancestor classes by their\n"
+     "covariances (default), or by the fixed coefficients of the mask"},
     {"--help", "",
      [](Options& o, std::string_view) {
        o.action = Options::Action::Help;
@@ -113,6 +138,10 @@ const char* const kVersion = "parclas 1.2 (PARCLAS Feb 08, 1999)\n";
 Options parse_options(const std::vector<std::string>& arguments) {
   Options o;
   std::string refusal = apply_options<Options>(kOptions, arguments, o);
+  if (refusal.empty() && o.action == Options::Action::Run && o.class_inverse_rule_given &&
+      o.class_inverse.file.empty()) {
+    refusal = "option --class-inverse-rule needs --class-inverse FILE";
+  }
   if (!refusal.empty()) {
     o = Options{};
     o.action = Options::Action::Refuse;

@@ -19,6 +19,8 @@ int32_t default_threads();
 struct Options {
   Capacities capacity;
   InbreedingMethod method = InbreedingMethod::Family;
+  ClassInverseRequest class_inverse;
+  bool class_inverse_rule_given = false;
   int32_t threads = default_threads();
   // What the command line asks for besides a run.
   enum class Action { Run, Help, Version, Refuse } action = Action::Run;

@@ -70,6 +70,7 @@ void check_output_names(Run& run) {
   for (const OutputFile& o : kOutputs) {
     outputs.emplace_back(std::string(trim_blanks(derived_name(o.prefix, t.*o.base))));
   }
+  if (!t.class_inverse.file.empty()) outputs.emplace_back(t.class_inverse.file);
   for (size_t k = 0; k < outputs.size(); ++k) {
     bool clash = false;
     for (const RunFile& input : inputs) clash = clash || outputs[k].same_as(input);

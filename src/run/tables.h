@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "run/table_memory.h"
@@ -66,6 +67,22 @@ class FlatTable {
 // How the inbreeding of every animal is computed: family by family in single
 // precision (the defined method), or exactly, animal by animal.
 enum class InbreedingMethod { Family, Exact };
+
+// The inverse of the class covariance matrix, when the command line asks for
+// it: the file, and how each class is regressed on its ancestor classes.
+enum class ClassInverseRule { Exact, Mask };
+struct ClassInverseRequest {
+  std::string file;  // empty: not asked for
+  ClassInverseRule rule = ClassInverseRule::Exact;
+};
+// While the inverse is written: the file it replaces at the normal end, the
+// file it goes to beside it until then (empty: written in place), and the
+// line the run then ends with on the error stream.
+struct ClassInverseOutput {
+  std::string target;
+  std::string partial;
+  std::string report;
+};
 
 // One animal's row of the pedigree table.
 struct PedigreeRow {
@@ -144,6 +161,8 @@ struct RunTables {
   InbreedingMethod method = InbreedingMethod::Family;
   int32_t threads = 1;  // threads a stage may use where the bytes stay those of one
   int32_t largest_family;  // members of the largest family the inbreeding stage built
+  ClassInverseRequest class_inverse;
+  ClassInverseOutput class_inverse_output;
 
   // Answers and names.
   FileName parameter_file;

@@ -1,5 +1,6 @@
 // Golden end-to-end cases: every folder under cases/ holds the inputs of one
-// run (in/), the console answers (stdin), the expected console (console),
+// run (in/), the console answers (stdin), the command line (arguments, one
+// per line, optional), the expected console (console),
 // read-error report (errors, optional), exit status (status, optional) and
 // every file the run must leave behind that differs from in/ (out/).
 // The runner copies in/ to a scratch folder, runs the program there and
@@ -66,7 +67,12 @@ TEST_P(Golden, MatchesByteForByte) {
   const fs::path dir = kCases / GetParam();
   const ScratchDir work("golden-" + GetParam());
   if (fs::exists(dir / "in")) fs::copy(dir / "in", work.path(), fs::copy_options::recursive);
-  const Outcome outcome = run_program(work.path(), read_file(dir / "stdin"));
+  RunOptions options;
+  if (fs::exists(dir / "arguments")) {
+    std::istringstream arguments(read_file(dir / "arguments"));
+    for (std::string a; std::getline(arguments, a);) options.arguments.push_back(a);
+  }
+  const Outcome outcome = run_program(work.path(), read_file(dir / "stdin"), options);
 
   expect_same(dir / "console", outcome.console, "console");
   expect_same(dir / "errors", outcome.errors, "read-error report");
