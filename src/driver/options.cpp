@@ -99,18 +99,8 @@ constexpr Row kOptions[] = {
      },
      "each class regressed on its ancestor classes by their\n"
      "covariances (default), or by the fixed coefficients of the mask"},
-    {"--help", "",
-     [](Options& o, std::string_view) {
-       o.action = Options::Action::Help;
-       return std::string();
-     },
-     "", true},
-    {"--version", "",
-     [](Options& o, std::string_view) {
-       o.action = Options::Action::Version;
-       return std::string();
-     },
-     "", true},
+    help_row<Options>(),
+    version_row<Options>(),
 };
 
 constexpr size_t kHelpColumn = 25;

@@ -212,18 +212,8 @@ const Row kOptions[] = {
        return to_int(v, o.passes) && o.passes >= 0 ? std::string() : "a whole number, 0 or more";
      },
      "expansion passes in answers (default 2)", false, kChecksSection},
-    {"--help", "",
-     [](Options& o, std::string_view) {
-       o.action = Options::Action::Help;
-       return std::string();
-     },
-     "", true},
-    {"--version", "",
-     [](Options& o, std::string_view) {
-       o.action = Options::Action::Version;
-       return std::string();
-     },
-     "", true},
+    help_row<Options>(),
+    version_row<Options>(),
 };
 
 constexpr size_t kHelpColumn = 30;

@@ -26,6 +26,27 @@ struct OptionRow {
   bool takes_value() const { return !value_name.empty(); }
 };
 
+// The --help and --version rows every program ends its table with, for
+// settings whose `action` has the values Help and Version.
+template <class Settings>
+constexpr OptionRow<Settings> help_row() {
+  return {"--help", "",
+          [](Settings& s, std::string_view) {
+            s.action = Settings::Action::Help;
+            return std::string();
+          },
+          "", true};
+}
+template <class Settings>
+constexpr OptionRow<Settings> version_row() {
+  return {"--version", "",
+          [](Settings& s, std::string_view) {
+            s.action = Settings::Action::Version;
+            return std::string();
+          },
+          "", true};
+}
+
 // An argument as written: `--name=value` gives both parts, anything else a
 // name alone.
 struct SplitArgument {
