@@ -148,16 +148,6 @@ Pedigree draw_pedigree(SplitMix64& rng, int animals, bool relatives, int unknown
   return p;
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
-
 // The pedigree of a relationship file (animal, sire, dam first).
 Pedigree read_pedigree(const fs::path& file) {
   Pedigree p;

@@ -142,4 +142,14 @@ Outcome run_program(const fs::path& dir, const std::string& answers, const RunOp
   return o;
 }
 
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
 }  // namespace parclas

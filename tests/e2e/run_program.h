@@ -36,6 +36,8 @@ Outcome run_program(const std::filesystem::path& dir, const std::string& answers
 
 std::string read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const std::string& content);
+// The lines of a text, each without its line end (LF or CR LF).
+std::vector<std::string> lines_of(const std::string& text);
 
 // A fresh empty folder under the system's temporary folder, removed afterwards.
 class ScratchDir {

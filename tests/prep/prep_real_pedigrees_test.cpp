@@ -25,16 +25,6 @@ namespace {
 
 const fs::path kRealData = PARCLAS_REALDATA_DIR;
 
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
-
 std::vector<std::string> words(const std::string& line) {
   std::istringstream in(line);
   std::vector<std::string> w;
