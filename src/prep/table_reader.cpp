@@ -416,11 +416,16 @@ std::vector<std::vector<std::string>> TableReader::first_records() {
   for (const auto& s : sample_) {
     if (layout_.header && s.number == layout_.header_line) continue;
     auto fields = splitter_.split(s.text, layout_.separator);
-    if (fields.empty() || all_empty(fields) || splitter_.bad_quote()) continue;
+    if (fields.empty() || all_empty(fields) || repeats_header(fields) || splitter_.bad_quote()) continue;
     if (layout_.row_names) fields = fields.subspan(1);
     if (fields.size() == layout_.fields) records.emplace_back(fields.begin(), fields.end());
   }
   return records;
+}
+
+bool TableReader::repeats_header(std::span<const std::string_view> fields) const {
+  return layout_.header && fields.size() == header_fields_.size() &&
+         std::equal(fields.begin(), fields.end(), header_fields_.begin());
 }
 
 bool TableReader::next_line(std::string_view& line) {
@@ -440,8 +445,7 @@ bool TableReader::next(std::span<const std::string_view>& fields) {
     fields = splitter_.split(line, layout_.separator);
     if (fields.empty() || all_empty(fields)) continue;
     if (layout_.header && line_number_ == layout_.header_line) continue;
-    if (layout_.header && fields.size() == header_fields_.size() &&
-        std::equal(fields.begin(), fields.end(), header_fields_.begin())) {
+    if (repeats_header(fields)) {
       ++repeated_headers_;  // files joined together, each with its header
       continue;
     }

@@ -132,6 +132,8 @@ class TableReader {
 
  private:
   bool next_line(std::string_view& line);
+  // A line below the first that repeats the header, as joined files have.
+  bool repeats_header(std::span<const std::string_view> fields) const;
   void settle_layout(Separator separator, HeaderMode header, bool (*known_name)(std::string_view));
   std::string at(long line) const;  // "PATH:LINE"
 
