@@ -31,6 +31,7 @@ constexpr Stage kStages[] = {
     {"class inverse file", open_class_inverse},
     {"tables", clear_tables},
     {"relationship file", load_relationship_file},
+    {"inbreeding start", start_inbreeding},
     {"data scan", scan_data_file},
     {"inbreeding", report_inbreeding},
     {"data scan report", report_data_scan},
@@ -79,6 +80,12 @@ int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTable
     RunTables& t;
     ~DiscardInverse() { discard_class_inverse(t); }
   } discard_inverse{tables};
+  // A run that ends before the inbreeding stage waits here for the exact
+  // method's thread, which reads the pedigree table.
+  struct WaitForInbreeding {
+    InbreedingWork& w;
+    ~WaitForInbreeding() { w.wait_for_exact(); }
+  } wait_for_inbreeding{work};
   const char* stage_name = "start";
   ProgressLine progress(&err == &std::cerr && ::isatty(STDERR_FILENO) == 1);
   try {

@@ -5,6 +5,7 @@
 #include <bit>
 #include <condition_variable>
 #include <exception>
+#include <latch>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -297,7 +298,8 @@ int32_t parents_first(SlotPedigree& slots) {
 // a smaller number than its offspring (the usual numbering), else the
 // parents-first order; then relatives together. Returns the smallest animal
 // on a loop, or 0.
-int32_t storage_slots(std::span<const PedigreeRow> ped, size_t n, SlotPedigree& slots) {
+int32_t storage_slots(std::span<const PedigreeRow> ped, size_t n, SlotPedigree& slots,
+                      std::latch* parents_read) {
   slots.n = n;
   slots.parents.resize(n + 1);
   slots.parents[0] = Parents{0, 0};
@@ -307,6 +309,7 @@ int32_t storage_slots(std::span<const PedigreeRow> ped, size_t n, SlotPedigree& 
     slots.parents[a] = p;
     numbered_parents_first = numbered_parents_first && p.sire < a && p.dam < a;
   }
+  if (parents_read != nullptr) parents_read->count_down();  // `ped` is not read again
   if (!numbered_parents_first) {
     if (const int32_t loop = parents_first(slots); loop != 0) return loop;
   }
@@ -973,14 +976,23 @@ void run_batches(const Batches& batches, Unset<Parents>&& parents, Matings& m, u
 // The whole method, storing each animal's coefficient as a Value.
 template <class Value>
 ExactOutcome compute_exact_inbreeding(std::span<const PedigreeRow> pedigree, int32_t n_animals,
-                                      std::span<Value> coefficient, unsigned threads) {
+                                      std::span<Value> coefficient, unsigned threads,
+                                      std::latch* parents_read) {
+  // Whichever way the method ends, the caller waiting on `parents_read` goes on.
+  struct Release {
+    std::latch*& latch;
+    ~Release() {
+      if (latch != nullptr) latch->count_down();
+    }
+  } release{parents_read};
   if (n_animals <= 0) return {};
   const auto n = static_cast<size_t>(n_animals);
   if (pedigree.size() <= n || coefficient.size() <= n) {
     throw std::invalid_argument("exact_inbreeding: tables shorter than the animal count");
   }
   SlotPedigree slots;
-  if (const int32_t loop = storage_slots(pedigree, n, slots); loop != 0) return {true, loop};
+  const int32_t loop = storage_slots(pedigree, n, slots, std::exchange(parents_read, nullptr));
+  if (loop != 0) return {true, loop};
   Matings matings;
   parent_pairs(slots, matings);
   const Batches batches = schedule_batches(slots, matings);
@@ -994,13 +1006,13 @@ ExactOutcome compute_exact_inbreeding(std::span<const PedigreeRow> pedigree, int
 }  // namespace
 
 ExactOutcome exact_inbreeding(std::span<const PedigreeRow> pedigree, int32_t n,
-                              std::span<float> coefficient, unsigned threads) {
-  return compute_exact_inbreeding(pedigree, n, coefficient, threads);
+                              std::span<float> coefficient, unsigned threads, std::latch* parents_read) {
+  return compute_exact_inbreeding(pedigree, n, coefficient, threads, parents_read);
 }
 
 ExactOutcome exact_inbreeding(std::span<const PedigreeRow> pedigree, int32_t n,
-                              std::span<double> coefficient, unsigned threads) {
-  return compute_exact_inbreeding(pedigree, n, coefficient, threads);
+                              std::span<double> coefficient, unsigned threads, std::latch* parents_read) {
+  return compute_exact_inbreeding(pedigree, n, coefficient, threads, parents_read);
 }
 
 }  // namespace parclas

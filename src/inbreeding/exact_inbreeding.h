@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <latch>
 #include <span>
 
 #include "run/tables.h"
@@ -23,11 +24,15 @@ struct ExactOutcome {
 // leaves `coefficient` as it was. With `threads` 2 on a machine of two
 // processors a second thread walks the pedigree ahead of the computation;
 // otherwise (0, the default, or 1) the calling thread does all the work. The
-// values are the same in every case.
+// values are the same in every case. `parents_read`, when given, is counted
+// down once the method has taken the parents from `pedigree` (or ended):
+// from then on it does not read `pedigree`, which may change.
 ExactOutcome exact_inbreeding(std::span<const PedigreeRow> pedigree, int32_t n,
-                              std::span<float> coefficient, unsigned threads = 0);
+                              std::span<float> coefficient, unsigned threads = 0,
+                              std::latch* parents_read = nullptr);
 // The same, with each coefficient as computed, in double precision.
 ExactOutcome exact_inbreeding(std::span<const PedigreeRow> pedigree, int32_t n,
-                              std::span<double> coefficient, unsigned threads = 0);
+                              std::span<double> coefficient, unsigned threads = 0,
+                              std::latch* parents_read = nullptr);
 
 }  // namespace parclas

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <span>
+#include <thread>
 #include <vector>
 
+#include "inbreeding/exact_inbreeding.h"
 #include "run/tables.h"
 
 namespace parclas {
@@ -111,9 +114,19 @@ struct InbreedingWork {
   std::vector<PairEntry> pairs;  // a power of two of slots
   // The single-precision coefficient each animal's stored value comes from.
   std::vector<float> coefficient;
+  // The exact method, when the run has a second thread, computes
+  // `coefficient` on that thread while the data file is scanned (from its
+  // own copy of the parents). Its outcome, or what it threw, is taken at the
+  // inbreeding stage.
+  std::jthread exact_thread;
+  ExactOutcome exact_outcome;
+  std::exception_ptr exact_failure;
 
   // Back to the state at the start of a run.
   void reset();
+  // Waits for the exact method's thread, if one runs. A run that ends early
+  // calls it before the pedigree table it reads can go.
+  void wait_for_exact();
   // Per-animal tables for animals 1..n.
   void size_for_animals(int32_t n);
   // Per-family tables for at least `members` members (grown geometrically).
@@ -146,6 +159,9 @@ void hainb(Run& run, int32_t n, std::span<const float> prior);
 // The iterative quicksort of the family table by year, members 1..count.
 void sort_family(FamilyMember* members, int32_t count);
 
+// With the exact method and a second thread: starts computing every
+// animal's inbreeding, to be reported at the inbreeding stage.
+void start_inbreeding(Run& run);
 // The inbreeding stage with its yearly report.
 void report_inbreeding(Run& run);
 

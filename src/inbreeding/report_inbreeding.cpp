@@ -1,3 +1,7 @@
+#include <exception>
+#include <latch>
+#include <utility>
+
 #include "inbreeding/exact_inbreeding.h"
 #include "inbreeding/inbreeding.h"
 #include "run/run.h"
@@ -10,24 +14,54 @@ const Format kYearHeader("('  year    #   average inbreeding')");
 const Format kYearLine("(I4.2,I7,F8.3)");
 const Format kExactDone("('   exact inbreeding (indirect method) of',I10,' animals')");
 
-// Every animal's inbreeding computed exactly and stored as the family method
-// stores its single-precision value.
+std::span<const PedigreeRow> animals_of(Run& run, int32_t n) {
+  return {run.t.pedigree.data(), static_cast<size_t>(n < 0 ? 0 : n) + 1};
+}
+
+// Every animal's inbreeding computed exactly (or taken from the thread that
+// computed it while the data file was scanned) and stored as the family
+// method stores its single-precision value.
 void exact(Run& run, int32_t n) {
-  PedigreeRow* ped = run.t.pedigree;
-  const auto rows = static_cast<size_t>(n < 0 ? 0 : n) + 1;
-  std::vector<float>& coefficient = run.work.coefficient;
-  coefficient.assign(rows, 0.0f);
-  const ExactOutcome outcome =
-      exact_inbreeding(std::span<const PedigreeRow>(ped, rows), n, coefficient);
+  InbreedingWork& w = run.work;
+  ExactOutcome outcome;
+  if (w.exact_thread.joinable()) {
+    w.wait_for_exact();
+    if (w.exact_failure) std::rethrow_exception(std::exchange(w.exact_failure, nullptr));
+    outcome = w.exact_outcome;
+  } else {
+    w.coefficient.assign(animals_of(run, n).size(), 0.0f);
+    outcome = exact_inbreeding(animals_of(run, n), n, w.coefficient);
+  }
   if (outcome.loop) {
     run.io.write_list(kConsoleOut,
                       {"pedigree loop: animal is its own ancestor: ", outcome.loop_animal});
     run.io.plain_stop();
   }
-  for (int32_t a = 1; a <= n; ++a) ped[a].inbreeding = truncate_to_integer(coefficient[a] * 1000.0f);
+  PedigreeRow* ped = run.t.pedigree;
+  for (int32_t a = 1; a <= n; ++a) ped[a].inbreeding = truncate_to_integer(w.coefficient[a] * 1000.0f);
   run.io.write_formatted(kConsoleOut, kExactDone, {n});
 }
 }  // namespace
+
+void start_inbreeding(Run& run) {
+  if (run.t.method != InbreedingMethod::Exact || run.t.threads < 2) return;
+  InbreedingWork& w = run.work;
+  const std::span<const PedigreeRow> animals = animals_of(run, run.t.largest_animal);
+  w.coefficient.assign(animals.size(), 0.0f);
+  w.exact_failure = nullptr;
+  // The data scan puts each recorded animal's parents in ascending order in
+  // the pedigree table: it starts once the method has taken the parents.
+  std::latch parents_read(1);
+  w.exact_thread = std::jthread([&w, animals, &parents_read] {
+    try {
+      w.exact_outcome = exact_inbreeding(animals, static_cast<int32_t>(animals.size() - 1),
+                                         w.coefficient, 0, &parents_read);
+    } catch (...) {
+      w.exact_failure = std::current_exception();
+    }
+  });
+  parents_read.wait();
+}
 
 void report_inbreeding(Run& run) {
   TextIO& io = run.io;

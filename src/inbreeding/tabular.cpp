@@ -9,10 +9,16 @@ namespace parclas {
 // The inbreeding stage fills every other table of the work before reading
 // it; a family call without a set-up finds no groups and a zero matrix.
 void InbreedingWork::reset() {
+  wait_for_exact();
+  exact_failure = nullptr;
   maxped = parclas::maxped;
   groups = 0;
   group_block.assign(1, 0.0f);
   group_member.assign(1, 0.0f);
+}
+
+void InbreedingWork::wait_for_exact() {
+  if (exact_thread.joinable()) exact_thread.join();
 }
 
 void InbreedingWork::size_for_animals(int32_t n) {

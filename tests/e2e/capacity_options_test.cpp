@@ -139,6 +139,24 @@ TEST(CommandLine, AutoSizesGiveTheBytesOfTheReportedSizes) {
   }
 }
 
+// Every golden case, those that stop included, with either method: a run on
+// one thread and a run on two (the exact method then computes while the data
+// file is scanned) write the same console, errors, files and status.
+TEST(CommandLine, TwoThreadsWriteTheBytesOfOne) {
+  for (const auto& entry : fs::directory_iterator(kCases)) {
+    const std::string name = entry.path().filename().string();
+    if (!fs::exists(entry.path() / "in")) continue;
+    for (const char* method : {"family", "exact"}) {
+      const Ran one = run_case(name, {"--inbreeding", method, "--threads", "1"});
+      const Ran two = run_case(name, {"--inbreeding", method, "--threads", "2"});
+      EXPECT_EQ(two.outcome.console, one.outcome.console) << name << " " << method;
+      EXPECT_EQ(two.outcome.errors, one.outcome.errors) << name << " " << method;
+      EXPECT_EQ(two.outcome.status, one.outcome.status) << name << " " << method;
+      EXPECT_EQ(two.after, one.after) << name << " " << method;
+    }
+  }
+}
+
 // A run that stops reports sizes under which the explicit run stops at the
 // same place: at a loop (not at the family limit first), and on a short
 // pedigree line after larger animal numbers (not at the animal limit).
