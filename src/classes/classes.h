@@ -23,6 +23,9 @@ bool add_data_pair(Run& run, int32_t& sire, int32_t& dam);
 // passes, as a run with that many rows would have built it. Sizes below
 // `at_least` rows are passed over as too small.
 void grow_class_table(Run& run, int32_t passes, int64_t at_least = 0);
+// The same from the table's present row count: that count first, unless it
+// is below `at_least`.
+void build_class_table(Run& run, int32_t passes, int64_t at_least = 0);
 // Fills nothing: adds the eight ancestor pairs of the filled record in row k
 // and marks it expanded.
 void add_ancestor_pairs(Run& run, int32_t k);

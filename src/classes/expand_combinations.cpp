@@ -5,6 +5,7 @@
 
 #include "classes/classes.h"
 #include "classes/combination_table.h"
+#include "classes/pair_set.h"
 #include "run/run.h"
 #include "run/table_memory.h"
 #include "text/progress.h"
@@ -60,41 +61,17 @@ std::array<uint32_t, 8> first_slots(const PairTable& table, const Combination& r
   return slot;
 }
 
-// The number of distinct keys among `keys` (none of them 0): a set with
-// open addressing and a mixing hash, the slots of a batch of keys asked for
-// ahead of their insertion.
+// The number of distinct keys among `keys` (none of them 0), the set's slots
+// of a batch of keys asked for ahead of their insertion.
 int64_t distinct_keys(const std::vector<uint64_t>& keys) {
-  const size_t slots = std::bit_ceil(keys.size() + keys.size() / 2 + 16);
-  const size_t mask = slots - 1;
-  TableBlock memory;
-  memory.assign_zero(slots * sizeof(uint64_t));
-  auto* const set = static_cast<uint64_t*>(memory.data());
-  auto slot_of = [&](uint64_t k) {
-    k ^= k >> 33;
-    k *= 0xff51afd7ed558ccdull;
-    k ^= k >> 33;
-    return static_cast<size_t>(k) & mask;
-  };
+  PairSet set(keys.size());
   constexpr size_t kBatch = 16;
-  size_t slot[kBatch];
-  int64_t distinct = 0;
   for (size_t begin = 0; begin < keys.size(); begin += kBatch) {
     const size_t n = std::min(kBatch, keys.size() - begin);
-    for (size_t i = 0; i < n; ++i) {
-      slot[i] = slot_of(keys[begin + i]);
-      __builtin_prefetch(&set[slot[i]]);
-    }
-    for (size_t i = 0; i < n; ++i) {
-      const uint64_t k = keys[begin + i];
-      size_t s = slot[i];
-      while (set[s] != 0 && set[s] != k) s = (s + 1) & mask;
-      if (set[s] == 0) {
-        set[s] = k;
-        ++distinct;
-      }
-    }
+    for (size_t i = 0; i < n; ++i) set.prefetch(keys[begin + i]);
+    for (size_t i = 0; i < n; ++i) set.insert(keys[begin + i]);
   }
-  return distinct;
+  return static_cast<int64_t>(set.size());
 }
 
 // How many pairs the table holds after the next pass. That does not depend
@@ -150,25 +127,33 @@ bool add_data_pair(Run& run, int32_t& sire, int32_t& dam) {
 
 void grow_class_table(Run& run, int32_t passes, int64_t at_least) {
   RunTables& t = run.t;
+  if (t.capacity.classes > kMostClassRows / 2) stop_table_full(run.io, t.capacity.classes);
+  t.capacity.classes *= 2;
+  build_class_table(run, passes, at_least);
+}
+
+void build_class_table(Run& run, int32_t passes, int64_t at_least) {
+  RunTables& t = run.t;
   while (true) {
+    if (t.capacity.classes >= at_least) {  // fewer rows than pairs would surely fail
+      t.size_combination(t.capacity.classes);
+      t.combination_count = 0;
+      const PairTable table = pair_table(t);
+      try {
+        for (DataPair pair : t.data_pairs) {
+          const AddResult added =
+              add_pair(run.io, pair.sire, pair.dam, table, t.combination_count, OnFull::Grow);
+          t.combination[added.row].status = kPairNew;
+          t.combination[added.row].number = t.combination_count;
+        }
+        for (int32_t pass = 1; pass <= passes; ++pass) expansion_pass(run);
+        return;
+      } catch (const ClassTableFull&) {
+        // still too small: twice as many rows again
+      }
+    }
     if (t.capacity.classes > kMostClassRows / 2) stop_table_full(run.io, t.capacity.classes);
     t.capacity.classes *= 2;
-    if (t.capacity.classes < at_least) continue;  // too few rows for the pairs: it would fail
-    t.size_combination(t.capacity.classes);
-    t.combination_count = 0;
-    const PairTable table = pair_table(t);
-    try {
-      for (DataPair pair : t.data_pairs) {
-        const AddResult added =
-            add_pair(run.io, pair.sire, pair.dam, table, t.combination_count, OnFull::Grow);
-        t.combination[added.row].status = kPairNew;
-        t.combination[added.row].number = t.combination_count;
-      }
-      for (int32_t pass = 1; pass <= passes; ++pass) expansion_pass(run);
-      return;
-    } catch (const ClassTableFull&) {
-      // still too small: twice as many rows again
-    }
   }
 }
 
