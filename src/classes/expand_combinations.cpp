@@ -61,19 +61,6 @@ std::array<uint32_t, 8> first_slots(const PairTable& table, const Combination& r
   return slot;
 }
 
-// The number of distinct keys among `keys` (none of them 0), the set's slots
-// of a batch of keys asked for ahead of their insertion.
-int64_t distinct_keys(const std::vector<uint64_t>& keys) {
-  PairSet set(keys.size());
-  constexpr size_t kBatch = 16;
-  for (size_t begin = 0; begin < keys.size(); begin += kBatch) {
-    const size_t n = std::min(kBatch, keys.size() - begin);
-    for (size_t i = 0; i < n; ++i) set.prefetch(keys[begin + i]);
-    for (size_t i = 0; i < n; ++i) set.insert(keys[begin + i]);
-  }
-  return static_cast<int64_t>(set.size());
-}
-
 // How many pairs the table holds after the next pass. That does not depend
 // on the table's rows: the stored pairs and the ancestor pairs of the pairs
 // the pass fills. A table with fewer rows cannot hold them; returns 0 when
@@ -81,28 +68,47 @@ int64_t distinct_keys(const std::vector<uint64_t>& keys) {
 // pair to fill).
 int64_t pairs_after_pass(const RunTables& t) {
   const Combination* const c = t.combination;
+  const int32_t rows = t.capacity.classes;
   int64_t to_fill = 0;
-  for (int32_t k = 1; k <= t.capacity.classes; ++k) to_fill += c[k].status == kPairNew ? 1 : 0;
-  if (t.combination_count + 8 * to_fill <= t.capacity.classes) return 0;
-  std::vector<uint64_t> keys;
-  keys.reserve(static_cast<size_t>(t.combination_count + 8 * to_fill));
-  for (int32_t k = 1; k <= t.capacity.classes; ++k) {
-    if (c[k].status == kNoPair) continue;
-    keys.push_back(PairIndex::key_of(c[k].member1, c[k].member2));
-    if (c[k].status != kPairNew) continue;
-    Combination filled = c[k];
-    filled.m1sire = t.pedigree[filled.member1].sire;
-    filled.m1dam = t.pedigree[filled.member1].dam;
-    filled.m2sire = t.pedigree[filled.member2].sire;
-    filled.m2dam = t.pedigree[filled.member2].dam;
-    for (const FieldPair& pair : kAncestorPairs) {
-      int32_t a = filled.*pair.first;
-      int32_t b = filled.*pair.second;
-      order_pair(a, b);
-      if (a != 0 && b != 0) keys.push_back(PairIndex::key_of(a, b));
+  for (int32_t k = 1; k <= rows; ++k) to_fill += c[k].status == kPairNew ? 1 : 0;
+  if (t.combination_count + 8 * to_fill <= rows) return 0;
+  // The keys go into a set as they are made, the set's slots of a batch of
+  // keys asked for ahead of their insertion, and the parents of the rows a
+  // little further ahead asked for before the batch is made.
+  PairSet set(static_cast<size_t>(t.combination_count));
+  constexpr int32_t kAhead = 32;
+  constexpr size_t kBatch = 9 * 16;
+  uint64_t batch[kBatch + 9];
+  size_t queued = 0;
+  auto flush = [&] {
+    for (size_t i = 0; i < queued; ++i) set.prefetch(batch[i]);
+    for (size_t i = 0; i < queued; ++i) set.insert(batch[i]);
+    queued = 0;
+  };
+  for (int32_t k = 1; k <= rows; ++k) {
+    if (k + kAhead <= rows && c[k + kAhead].status == kPairNew) {
+      __builtin_prefetch(&t.pedigree[c[k + kAhead].member1]);
+      __builtin_prefetch(&t.pedigree[c[k + kAhead].member2]);
     }
+    if (c[k].status == kNoPair) continue;
+    batch[queued++] = PairIndex::key_of(c[k].member1, c[k].member2);
+    if (c[k].status == kPairNew) {
+      Combination filled = c[k];
+      filled.m1sire = t.pedigree[filled.member1].sire;
+      filled.m1dam = t.pedigree[filled.member1].dam;
+      filled.m2sire = t.pedigree[filled.member2].sire;
+      filled.m2dam = t.pedigree[filled.member2].dam;
+      for (const FieldPair& pair : kAncestorPairs) {
+        int32_t a = filled.*pair.first;
+        int32_t b = filled.*pair.second;
+        order_pair(a, b);
+        if (a != 0 && b != 0) batch[queued++] = PairIndex::key_of(a, b);
+      }
+    }
+    if (queued >= kBatch) flush();
   }
-  return distinct_keys(keys);
+  flush();
+  return static_cast<int64_t>(set.size());
 }
 
 }  // namespace

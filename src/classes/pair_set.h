@@ -13,14 +13,15 @@ namespace parclas {
 
 class PairSet {
  public:
-  explicit PairSet(size_t expected = 0) { rehash(std::bit_ceil(2 * expected + 16)); }
+  // Room for `expected` keys before the first rehash.
+  explicit PairSet(size_t expected = 0) { rehash(std::bit_ceil(expected + expected / 3 + 16)); }
 
   size_t size() const { return size_; }
   // Asks for the slot where a search for `key` begins.
   void prefetch(uint64_t key) const { __builtin_prefetch(&slots()[slot_of(key)]); }
   // Adds `key`; true when it was not in the set.
   bool insert(uint64_t key) {
-    if (2 * (size_ + 1) > capacity_) rehash(2 * capacity_);
+    if (4 * (size_ + 1) > 3 * capacity_) rehash(2 * capacity_);  // at most three quarters full
     uint64_t* const s = slots();
     size_t i = slot_of(key);
     while (s[i] != 0) {

@@ -5,12 +5,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <exception>
-#include <thread>
-#include <vector>
 
 #include "text/fields.h"
 #include "text/line_blocks.h"
+#include "text/record_chunks.h"
 
 namespace parclas {
 
@@ -95,16 +93,6 @@ struct Recoding {
   }
 };
 
-// Records read while the lines of the ones before are made.
-constexpr int kRecordsPerChunk = 1 << 15;
-
-struct Chunk {
-  std::vector<int32_t> records;
-  int count = 0;
-  PlainRead ended = PlainRead::Record;  // why the chunk ended before it was full
-  LineBlock lines;
-};
-
 }  // namespace
 
 void write_recoded_data(Run& run) {
@@ -113,80 +101,12 @@ void write_recoded_data(Run& run) {
   io.rewind(kDataUnit);
   const size_t length = static_cast<size_t>(t.record_length);
   const size_t column = static_cast<size_t>(t.animal_column - 1);
-  const size_t width = length + 2;  // with the two appended integers
   const Recoding recoding{run, t.classes_with_parents + t.classes_without_parents, length, column};
-  int32_t* const buffer = &t.field_value[1];
-  int32_t left = t.data_records;
-  // Records of plain integers are read in chunks; while the main thread reads
-  // one chunk, another makes the lines of the one before (searching its
-  // classes); the lines are written in order. A record read by the full
-  // rules is read, and written, when every record before it is written.
-  Chunk chunks[2];
-  for (Chunk& c : chunks) c.records.resize(width * kRecordsPerChunk);
-  auto read_chunk = [&](Chunk& c) {
-    c.count = 0;
-    c.ended = PlainRead::Record;
-    c.lines.clear();
-    while (c.count < kRecordsPerChunk && c.count < left) {
-      c.ended = io.read_plain_record(
-          kDataUnit, std::span<int32_t>(c.records.data() + static_cast<size_t>(c.count) * width, length));
-      if (c.ended != PlainRead::Record) break;
-      ++c.count;
-    }
-    left -= c.count;
-  };
-  auto make = [&](Chunk& c) {
-    try {
-      recoding.make_lines(c.records.data(), c.count, c.lines);
-    } catch (...) {
-      c.lines.failure = std::current_exception();
-    }
-  };
-  auto finish = [&](Chunk& c) {
-    if (c.lines.failure) std::rethrow_exception(c.lines.failure);
-    recoding.write(c.lines);
-    if (c.count > 0) {
-      std::memcpy(buffer, c.records.data() + static_cast<size_t>(c.count - 1) * width,
-                  width * sizeof(int32_t));
-    }
-  };
-  const bool side_by_side = t.threads > 1;
-  int current = 0;
-  read_chunk(chunks[current]);
-  while (true) {
-    Chunk& c = chunks[current];
-    Chunk& next = chunks[1 - current];
-    const bool more = c.ended == PlainRead::Record && left > 0;
-    if (side_by_side && more) {
-      // The next records are read while this chunk's lines are made; a read
-      // the system refuses is reported by the read after this chunk's lines.
-      std::thread maker([&] { make(c); });
-      struct Join {
-        std::thread& thread;
-        ~Join() { thread.join(); }
-      } join{maker};
-      io.defer_read_failures(true);
-      read_chunk(next);
-      io.defer_read_failures(false);
-    } else {
-      make(c);
-      if (more) read_chunk(next);
-    }
-    finish(c);
-    if (!more) {
-      if (left == 0) return;
-      // The end of the file, or a record read by the full rules.
-      io.require(io.read_integers(kDataUnit, std::span<int32_t>(buffer, length)), kDataUnit);
-      --left;
-      LineBlock one;
-      recoding.make_lines(buffer, 1, one);
-      recoding.write(one);
-      if (left == 0) return;
-      read_chunk(chunks[current]);
-      continue;
-    }
-    current = 1 - current;
-  }
+  // Each record with room for the two integers appended to it.
+  lines_from_records(
+      io, kDataUnit, t.data_records, length, length + 2, &t.field_value[1], t.threads > 1,
+      [&](int32_t* records, int count, LineBlock& block) { recoding.make_lines(records, count, block); },
+      [&](const LineBlock& block) { recoding.write(block); });
 }
 
 }  // namespace parclas
