@@ -174,6 +174,7 @@ int run_timed(int compare_rounds, const Options& options, const std::string& com
     status = io.close_all();
     times.push_back({"closing files", seconds_since(begin), cpu_seconds() - cpu_begin});
   } catch (const RunEnd& end) {
+    work->wait_for_threads();
     status = end.status;
     if (end.plain) {
       io.close_all();

@@ -35,6 +35,7 @@ constexpr Stage kStages[] = {
     {"data scan", scan_data_file},
     {"inbreeding", report_inbreeding},
     {"data scan report", report_data_scan},
+    {"coefficients start", start_pedigree_coefficients},
     {"expansion", expand_combinations},
     {"numbering", number_classes},
     {"pedigree coefficients", write_pedigree_coefficients},
@@ -80,12 +81,6 @@ int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTable
     RunTables& t;
     ~DiscardInverse() { discard_class_inverse(t); }
   } discard_inverse{tables};
-  // A run that ends before the inbreeding stage waits here for the exact
-  // method's thread, which reads the pedigree table.
-  struct WaitForInbreeding {
-    InbreedingWork& w;
-    ~WaitForInbreeding() { w.wait_for_exact(); }
-  } wait_for_inbreeding{work};
   const char* stage_name = "start";
   ProgressLine progress(&err == &std::cerr && ::isatty(STDERR_FILENO) == 1);
   try {
@@ -96,6 +91,9 @@ int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTable
     }
     progress.stage(nullptr);
   } catch (const RunEnd& end) {
+    // The threads working ahead read the tables and the relationship file:
+    // they end before any file is closed. So in every ending below.
+    work.wait_for_threads();
     progress.stage(nullptr);
     if (!end.plain) {
       io.close_all_quietly();
@@ -106,6 +104,7 @@ int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTable
     report_sizes(err, tables, options);
     return end.status;
   } catch (const std::bad_alloc&) {
+    work.wait_for_threads();
     progress.stage(nullptr);
     // Not a fault of the program: the machine has less memory than the
     // input needs (see the README for what each size needs).
@@ -119,6 +118,7 @@ int run_parclas(std::istream& in, std::ostream& out, std::ostream& err, RunTable
     io.close_all_quietly();
     return kOutOfMemoryStatus;
   } catch (const std::exception& e) {
+    work.wait_for_threads();
     progress.stage(nullptr);
     // A fault of the program itself, not of its input: said as such, with
     // every file closed holding what it received. The console may be what

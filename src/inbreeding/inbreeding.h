@@ -10,6 +10,7 @@
 
 #include "inbreeding/exact_inbreeding.h"
 #include "run/tables.h"
+#include "text/line_blocks.h"
 
 namespace parclas {
 
@@ -121,12 +122,29 @@ struct InbreedingWork {
   std::jthread exact_thread;
   ExactOutcome exact_outcome;
   std::exception_ptr exact_failure;
+  // The lines of the pedigree coefficient file, made on a second thread
+  // while the classes are expanded and numbered, to be written at their
+  // stage (see start_pedigree_coefficients).
+  struct CoefficientsAhead {
+    std::jthread thread;
+    bool started = false;  // the relationship file was read again from its start
+    std::vector<LineBlock> blocks;
+    int32_t records = 0;  // records read and made into lines
+    int32_t last[4] = {0, 0, 0, 0};  // the last of them, as list-directed input leaves its items
+    // The record after them, when its coefficient cannot be computed.
+    bool unusable = false;
+    int32_t unusable_animal = 0;
+    int32_t unusable_code = 0;
+    std::exception_ptr failure;
+  };
+  CoefficientsAhead coefficients_ahead;
 
   // Back to the state at the start of a run.
   void reset();
-  // Waits for the exact method's thread, if one runs. A run that ends early
-  // calls it before the pedigree table it reads can go.
-  void wait_for_exact();
+  // Waits for the threads that work ahead (the exact method, the pedigree
+  // coefficient lines), if any run. A run that ends early calls it before
+  // the tables and files they use can go.
+  void wait_for_threads();
   // Per-animal tables for animals 1..n.
   void size_for_animals(int32_t n);
   // Per-family tables for at least `members` members (grown geometrically).
@@ -165,6 +183,10 @@ void start_inbreeding(Run& run);
 // The inbreeding stage with its yearly report.
 void report_inbreeding(Run& run);
 
+// With a second thread: starts making the lines of the pedigree coefficient
+// file (everything they need is known once the inbreeding is), to be
+// written at their stage.
+void start_pedigree_coefficients(Run& run);
 // The pedigree coefficient file, from a second reading of the relationship file.
 void write_pedigree_coefficients(Run& run);
 

@@ -25,7 +25,7 @@ void exact(Run& run, int32_t n) {
   InbreedingWork& w = run.work;
   ExactOutcome outcome;
   if (w.exact_thread.joinable()) {
-    w.wait_for_exact();
+    w.exact_thread.join();
     if (w.exact_failure) std::rethrow_exception(std::exchange(w.exact_failure, nullptr));
     outcome = w.exact_outcome;
   } else {

@@ -9,16 +9,18 @@ namespace parclas {
 // The inbreeding stage fills every other table of the work before reading
 // it; a family call without a set-up finds no groups and a zero matrix.
 void InbreedingWork::reset() {
-  wait_for_exact();
+  wait_for_threads();
   exact_failure = nullptr;
+  coefficients_ahead = CoefficientsAhead{};
   maxped = parclas::maxped;
   groups = 0;
   group_block.assign(1, 0.0f);
   group_member.assign(1, 0.0f);
 }
 
-void InbreedingWork::wait_for_exact() {
+void InbreedingWork::wait_for_threads() {
   if (exact_thread.joinable()) exact_thread.join();
+  if (coefficients_ahead.thread.joinable()) coefficients_ahead.thread.join();
 }
 
 void InbreedingWork::size_for_animals(int32_t n) {

@@ -11,10 +11,14 @@ namespace parclas {
 
 // The share done of the running stage: `done` of `total` (bytes read of the
 // file being read, or rows visited of a table). Stages set it as they go.
+// A thread that works ahead for a later stage sets `quiet`: the share shown
+// is that of the running stage only.
 struct StageProgress {
   std::atomic<int64_t> done{0};
   std::atomic<int64_t> total{0};
+  static inline thread_local bool quiet = false;
   void set(int64_t d, int64_t t) {
+    if (quiet) return;
     total.store(t, std::memory_order_relaxed);
     done.store(d, std::memory_order_relaxed);
   }

@@ -187,6 +187,13 @@ void TextIO::rewind(int unit) {
   reset_reading(u);
 }
 
+bool TextIO::try_rewind(int unit) {
+  Unit& u = connected(unit);
+  if (u.console || u.written || !u.out.empty() || ::lseek(u.fd, 0, SEEK_SET) < 0) return false;
+  reset_reading(u);
+  return true;
+}
+
 void TextIO::close(int unit) {
   Unit& u = connected(unit);
   if (u.console) return;

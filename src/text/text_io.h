@@ -70,6 +70,10 @@ class TextIO {
   // 30, as does a name holding a NUL byte.
   void connect(int unit, std::string_view name, FileUse use);
   void rewind(int unit);
+  // As rewind, for a reader that works ahead of its turn: false, with
+  // nothing changed and nothing reported, where the file cannot be read again
+  // from its start (a pipe) or holds unwritten lines.
+  bool try_rewind(int unit);
   void close(int unit);
 
   // Reads the next line into `field` (blank-padded, longer lines cut).

@@ -157,6 +157,44 @@ TEST(CommandLine, TwoThreadsWriteTheBytesOfOne) {
   }
 }
 
+// The coefficient lines are made ahead on the second thread up to a record
+// that list-directed input reads by its full rules: such a record, read
+// right or stopping the run, gives the bytes of one thread.
+TEST(CommandLine, TwoThreadsReadTheCoefficientRecordsOfOne) {
+  const fs::path source = kCases / "coefficients";
+  const std::string ped = read_file(source / "in/ped.txt");
+  const std::string plain = "4 1 2 1 2 HALF-A\n";
+  ASSERT_NE(ped.find(plain), std::string::npos);
+  const struct {
+    const char* line;
+    int status;
+  } rows[] = {
+      {"4 1 2 1*1 2 HALF-A\n", 0},  // a repeat count: read as code 1
+      {"4 1 2 one 2 HALF-A\n", 59},
+      {"4 1 2 99999999999 2 HALF-A\n", 64},
+  };
+  for (const auto& [line, status] : rows) {
+    std::string changed = ped;
+    changed.replace(changed.find(plain), plain.size(), line);
+    std::vector<Ran> runs;
+    for (const char* threads : {"1", "2"}) {
+      const ScratchDir work(std::string("threads-") + threads);
+      fs::copy(source / "in", work.path(), fs::copy_options::recursive);
+      write_file(work.path() / "ped.txt", changed);
+      RunOptions options;
+      options.arguments = {"--threads", threads};
+      runs.push_back({run_program(work.path(), read_file(source / "stdin"), options), {}});
+      runs.back().after = folder_of(work.path());
+      runs.back().outcome.errors = runs.back().outcome.errors.substr(0, runs.back().outcome.errors.find("file "));
+    }
+    EXPECT_EQ(runs[1].outcome.console, runs[0].outcome.console) << line;
+    EXPECT_EQ(runs[1].outcome.errors, runs[0].outcome.errors) << line;
+    EXPECT_EQ(runs[0].outcome.status, status) << line;
+    EXPECT_EQ(runs[1].outcome.status, status) << line;
+    EXPECT_EQ(runs[1].after, runs[0].after) << line;
+  }
+}
+
 // A run that stops reports sizes under which the explicit run stops at the
 // same place: at a loop (not at the family limit first), and on a short
 // pedigree line after larger animal numbers (not at the animal limit).
