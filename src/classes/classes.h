@@ -8,6 +8,10 @@ namespace parclas {
 
 struct Run;
 
+// Class rows "auto": counts the pairs the table will hold after the first
+// pass, which depends only on the pairs of the data scan and the pedigree
+// (counted while the exact inbreeding may still run on another thread).
+void count_first_pass_pairs(Run& run);
 // Adds the ancestor pairs of the stored pairs, pass by pass, at most the
 // maximum passes; prints "after pass" lines and the " In total" line.
 void expand_combinations(Run& run);

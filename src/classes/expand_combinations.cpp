@@ -213,6 +213,11 @@ void expansion_pass(Run& run) {
   }
 }
 
+void count_first_pass_pairs(Run& run) {
+  RunTables& t = run.t;
+  if (t.capacity.auto_classes && t.maximum_passes >= 1) t.first_pass_pairs = pairs_after_pass(t);
+}
+
 void expand_combinations(Run& run) {
   RunTables& t = run.t;
   for (int32_t pass = 1; pass <= t.maximum_passes; ++pass) {
@@ -220,7 +225,7 @@ void expand_combinations(Run& run) {
     if (t.capacity.auto_classes) {
       // The sizes too small to hold the pass's pairs are passed over: a run
       // with that many rows would find them too small, in this pass or before.
-      const int64_t pairs = pairs_after_pass(t);
+      const int64_t pairs = pass == 1 && t.first_pass_pairs >= 0 ? t.first_pass_pairs : pairs_after_pass(t);
       if (pairs > t.capacity.classes) grow_class_table(run, pass - 1, pairs);
     }
     while (true) {

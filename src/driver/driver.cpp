@@ -33,6 +33,7 @@ constexpr Stage kStages[] = {
     {"relationship file", load_relationship_file},
     {"inbreeding start", start_inbreeding},
     {"data scan", scan_data_file},
+    {"first pass count", count_first_pass_pairs},
     {"inbreeding", report_inbreeding},
     {"data scan report", report_data_scan},
     {"coefficients start", start_pedigree_coefficients},

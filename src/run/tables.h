@@ -151,6 +151,9 @@ struct RunTables {
   // and the expansion passes done, from which a larger table is rebuilt.
   std::vector<DataPair> data_pairs;
   int32_t passes_done;
+  // The pairs the table holds after the first pass, counted beforehand
+  // (0: surely fewer than its rows; -1: not counted).
+  int64_t first_pass_pairs = -1;
 
   // The numeric field buffer of the line field splitter, also the record
   // buffer of both data passes (positions 1..kFieldCapacity).
