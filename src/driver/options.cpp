@@ -123,7 +123,7 @@ int32_t default_threads() {
 }
 
 const std::string kUsage = usage_text();
-const char* const kVersion = "parclas 1.2 (PARCLAS Feb 08, 1999)\n";
+const char* const kVersion = "parclas 1.3 (PARCLAS Feb 08, 1999)\n";
 
 Options parse_options(const std::vector<std::string>& arguments) {
   Options o;
