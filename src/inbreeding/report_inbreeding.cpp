@@ -1,5 +1,6 @@
 #include <exception>
 #include <latch>
+#include <memory>
 #include <utility>
 
 #include "inbreeding/exact_inbreeding.h"
@@ -51,16 +52,18 @@ void start_inbreeding(Run& run) {
   w.exact_failure = nullptr;
   // The data scan puts each recorded animal's parents in ascending order in
   // the pedigree table: it starts once the method has taken the parents.
-  std::latch parents_read(1);
-  w.exact_thread = std::jthread([&w, animals, &parents_read] {
+  // Both threads own the latch: the one counting it down may still touch it
+  // after this one has gone on.
+  const auto parents_read = std::make_shared<std::latch>(1);
+  w.exact_thread = std::jthread([&w, animals, parents_read] {
     try {
       w.exact_outcome = exact_inbreeding(animals, static_cast<int32_t>(animals.size() - 1),
-                                         w.coefficient, 0, &parents_read);
+                                         w.coefficient, 0, parents_read.get());
     } catch (...) {
       w.exact_failure = std::current_exception();
     }
   });
-  parents_read.wait();
+  parents_read->wait();
 }
 
 void report_inbreeding(Run& run) {
