@@ -295,6 +295,18 @@ struct Relationships {
   }
 };
 
+// Hands the members of the class with a line kAhead places after c, and
+// their parents, to `ask` (which asks for their data ahead of their turn).
+template <class Ask>
+void ask_for_animals_ahead(const Combination* table, const Classes& k, int32_t c, Ask&& ask) {
+  if (c + kAhead > k.with_line) return;
+  const Combination& ahead = table[k.row[c + kAhead]];
+  for (const int32_t a : {ahead.member1, ahead.member2, ahead.m1sire, ahead.m1dam, ahead.m2sire,
+                          ahead.m2dam}) {
+    ask(a);
+  }
+}
+
 Relationships class_relationships(const RunTables& t, const Classes& k) {
   const int32_t n = t.largest_animal;
   const std::span<const PedigreeRow> pedigree(static_cast<const PedigreeRow*>(t.pedigree),
@@ -325,13 +337,7 @@ Relationships class_relationships(const RunTables& t, const Classes& k) {
   std::vector<AnimalPair> direct;
   std::vector<int32_t> direct_code;  // the class, or the unstored pair as -(k + 1)
   for (int32_t c = 1; c <= k.with_line; ++c) {
-    if (c + kAhead <= k.with_line) {
-      const Combination& ahead = table[k.row[c + kAhead]];
-      for (const int32_t a : {ahead.member1, ahead.member2, ahead.m1sire, ahead.m1dam,
-                              ahead.m2sire, ahead.m2dam}) {
-        ask_for(position[a]);
-      }
-    }
+    ask_for_animals_ahead(table, k, c, [&](int32_t a) { ask_for(position[a]); });
     const Combination& r = table[k.row[c]];
     for (int q = 0; q < kPositions; ++q) {
       const int32_t code = k.line[c][q];
@@ -456,12 +462,8 @@ Regressions exact_regressions(const RunTables& t, const Classes& k, const Relati
   const TableVector<double>& F = rel.inbreeding;
   Ancestor ancestors[kPositions];
   for (int32_t c = 1; c <= k.with_line; ++c) {
+    ask_for_animals_ahead(table, k, c, [&](int32_t a) { ask_for(F[a]); });
     if (c + kAhead <= k.with_line) {
-      const Combination& ahead = table[k.row[c + kAhead]];
-      for (const int32_t a : {ahead.member1, ahead.member2, ahead.m1sire, ahead.m1dam,
-                              ahead.m2sire, ahead.m2dam}) {
-        ask_for(F[a]);
-      }
       rel.ask_for_line(k.line[c + kAhead]);
     }
     int parental = 0;
